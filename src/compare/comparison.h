@@ -1,0 +1,48 @@
+// The block-by-block comparison of two positioned inputs.
+#ifndef TANDEMCHECK_COMPARISON_H
+#define TANDEMCHECK_COMPARISON_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "compare/report.h"
+#include "compare/status_display.h"
+#include "compare/tally.h"
+
+// One reading of the clocks: calendar seconds for the meter, and a
+// monotonic millisecond count for pacing a terminal.
+struct clock_reading {
+    std::time_t seconds;
+    std::int64_t millis;
+};
+
+// Where the run reads the time; tests pass their own.
+using clock_function = clock_reading (*)();
+
+// The system clocks.
+clock_reading read_system_clock();
+
+// How a run ended.
+struct run_result {
+    compare_tally tally;      // the counts shown in the summary
+    bool read_error = false;  // a read failed and cut the run short
+    int status = 0;           // the exit status
+};
+
+// Compares `length` bytes of two blocks, adding a DIFFERENCE line to `report`
+// for each differing byte (positions from tally.count, block tally.block) and
+// counting it in tally.errors. Returns whether any byte differed. Before the
+// first line, `display` is readied and a newline starts the report.
+bool compare_block(const unsigned char* block1, const unsigned char* block2,
+                   std::size_t length, compare_tally& tally, report_buffer& report,
+                   status_display& display);
+
+// Reads both streams in lockstep until one ends or fails, reports every
+// difference on `err`, writes the status line through `display`, closes both
+// streams and writes the summary. Returns the tally and the exit status.
+run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display& display,
+                          std::FILE* err, clock_function clock);
+
+#endif

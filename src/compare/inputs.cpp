@@ -1,0 +1,79 @@
+// Opening and positioning the inputs.
+#include "compare/inputs.h"
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "exit_status.h"
+
+namespace {
+
+input_pair failed(std::FILE* open1, std::FILE* open2)
+{
+    if (open1)
+        std::fclose(open1);
+    if (open2)
+        std::fclose(open2);
+    input_pair result;
+    result.status = exit_trouble;
+    return result;
+}
+
+// Seeks `stream` to `offset` from the start; a failure is reported with
+// `perror_prefix` and the offset and name, and false is returned.
+bool seek_to(std::FILE* stream, std::uint64_t offset, const char* perror_prefix,
+             const std::string& name, std::FILE* err)
+{
+    if (offset == 0)
+        return true;
+    errno = 0;
+    // Offsets of 2^63 and above become negative positions, which the seek
+    // refuses.
+    if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0)
+        return true;
+    report_system_error(err, perror_prefix, errno);
+    std::fprintf(err, "fseek to offset %llu failed in %s, aborting.\n",
+                 static_cast<unsigned long long>(offset), name.c_str());
+    return false;
+}
+
+}  // namespace
+
+void report_system_error(std::FILE* err, const char* prefix, int error_number)
+{
+    std::fprintf(err, "%s: %s\n", prefix, std::strerror(error_number));
+}
+
+input_pair open_inputs(const run_settings& settings, std::FILE* err)
+{
+    const std::string& name1 = *settings.filename1;
+    const std::string& name2 = *settings.filename2;
+    std::FILE* stream1 = std::fopen(name1.c_str(), "r");
+    if (!stream1) {
+        std::fprintf(err, "tandemcheck(): could not open first input file %s, aborting.\n",
+                     name1.c_str());
+        return failed(nullptr, nullptr);
+    }
+    std::FILE* stream2 = std::fopen(name2.c_str(), "r");
+    if (!stream2) {
+        std::fprintf(err, "tandemcheck(): could not open second input file %s, aborting.\n",
+                     name2.c_str());
+        return failed(stream1, nullptr);
+    }
+    if (!seek_to(stream1, settings.offset1, "seek in file1 ", name1, err) ||
+        !seek_to(stream2, settings.offset2, "seek in file 2 ", name2, err))
+        return failed(stream1, stream2);
+    if (settings.debug_mode) {
+        std::fprintf(err, "real file1 offset = %llu\n",
+                     static_cast<unsigned long long>(ftello(stream1)));
+        std::fprintf(err, "real file2 offset = %llu\n",
+                     static_cast<unsigned long long>(ftello(stream2)));
+    }
+    input_pair result;
+    result.stream1 = stream1;
+    result.stream2 = stream2;
+    result.ok = true;
+    return result;
+}

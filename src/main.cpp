@@ -1,0 +1,23 @@
+// tandemcheck: verifies two inputs against each other byte for byte.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cli/command_line.h"
+#include "compare/comparison.h"
+#include "compare/inputs.h"
+#include "compare/status_display.h"
+
+int main(int argc, char* argv[])
+{
+    command_line parsed = parse_command_line(argc, argv, stdout, stderr);
+    if (!parsed.proceed)
+        return parsed.status;
+    input_pair inputs = open_inputs(parsed.settings, stderr);
+    if (!inputs.ok)
+        return inputs.status;
+    bool terminal = isatty(STDOUT_FILENO) == 1;
+    status_display display = make_status_display(stdout, terminal, STDOUT_FILENO);
+    return run_comparison(inputs.stream1, inputs.stream2, display, stderr, read_system_clock)
+        .status;
+}
