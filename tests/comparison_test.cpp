@@ -1,1 +1,200 @@
+// The comparison run over in-memory streams.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "compare/comparison.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr std::size_t B = block_size;
+
+struct in_memory_run {
+    run_result result;
+    std::string out;
+    std::string err;
+};
+
+in_memory_run run(const std::string& bytes1, const std::string& bytes2,
+                  std::size_t fail1 = std::string::npos, std::size_t fail2 = std::string::npos)
+{
+    memory_output out, err;
+    status_display display = make_status_display(out.stream, false, -1);
+    in_memory_run r;
+    r.result = run_comparison(open_memory_input(bytes1, fail1), open_memory_input(bytes2, fail2),
+                              display, err.stream, still_clock);
+    r.out = out.text();
+    r.err = err.text();
+    return r;
+}
+
+// Status lines as the clock that stands still shows them, one per count.
+std::string status_lines(std::initializer_list<std::uint64_t> counts, std::uint64_t errors = 0,
+                         std::uint64_t dblocks = 0)
+{
+    std::string text;
+    for (std::uint64_t count : counts) {
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "count=%llu (%.2fMB), speed=0kbps (0.00x) errors=%llu dblocks=%llu %08llx\033[K\r",
+                      static_cast<unsigned long long>(count), static_cast<double>(count) / 1e6,
+                      static_cast<unsigned long long>(errors), static_cast<unsigned long long>(dblocks),
+                      static_cast<unsigned long long>(count));
+        text += line;
+    }
+    return text;
+}
+
+std::string difference_at(std::uint64_t position, int byte1, int byte2, std::uint64_t errors)
+{
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d block=%llu\n",
+                  static_cast<unsigned long long>(position), byte1, byte1, byte2, byte2,
+                  static_cast<unsigned long long>(errors), static_cast<int>(position % B),
+                  static_cast<unsigned long long>(position / B));
+    return line;
+}
+
+std::string summary(std::uint64_t count, std::uint64_t errors, std::uint64_t dblocks)
+{
+    return "\n\nReady, " + std::to_string(count) + " bytes read, " + std::to_string(errors) +
+           " errors found, " + std::to_string(dblocks) + " defective blocks\n";
+}
+
+const std::string retries = "retries=0 read block\n";
+
+std::string with_byte(std::string bytes, std::size_t at, unsigned char value)
+{
+    bytes[at] = static_cast<char>(value);
+    return bytes;
+}
+
+TEST(ComparisonRun, IdenticalInputsOfWholeBlocks)
+{
+    std::string data = random_bytes(2 * B, 1);
+    in_memory_run r = run(data, data);
+    EXPECT_EQ(0, r.result.status);
+    EXPECT_EQ(status_lines({0, B, 2 * B}), r.out);
+    EXPECT_EQ("EOF found in file1 at 65536\nEOF found in file2 at 65536\n" + summary(2 * B, 0, 0), r.err);
+}
+
+TEST(ComparisonRun, InputsThatEndEarly)
+{
+    std::string data = random_bytes(10 * B, 2);
+    // An empty first input: stream 2 is still read once.
+    in_memory_run empty = run("", data);
+    EXPECT_EQ(0, empty.result.status);
+    EXPECT_EQ(status_lines({0}), empty.out);
+    EXPECT_EQ("EOF found in file1 at 0\n" + summary(0, 0, 0), empty.err);
+
+    in_memory_run shorter = run(data.substr(0, B), data);
+    EXPECT_EQ(0, shorter.result.status);
+    EXPECT_EQ("EOF found in file1 at 32768\n" + summary(B, 0, 0), shorter.err);
+
+    // Lengths off the block grid: each notice says where its input ended.
+    in_memory_run ragged = run(data.substr(0, 40000), data.substr(0, 50000));
+    EXPECT_EQ(0, ragged.result.status);
+    EXPECT_EQ(status_lines({0, B}), ragged.out);
+    EXPECT_EQ("EOF found in file1 at 40000\nEOF found in file2 at 50000\n" + summary(40000, 0, 0),
+              ragged.err);
+}
+
+TEST(ComparisonRun, DifferencesInBlocksAndAcrossBorders)
+{
+    std::string data = random_bytes(3 * B, 3);
+    std::string other = data;
+    for (std::size_t at : {std::size_t{0}, std::size_t{5}, std::size_t{8}, B - 1, B, 2 * B + 5})
+        other[at] = static_cast<char>(~other[at]);
+    auto byte = [](const std::string& s, std::size_t at) { return static_cast<unsigned char>(s[at]); };
+    auto diff = [&](std::size_t at, std::uint64_t errors) {
+        return difference_at(at, byte(data, at), byte(other, at), errors);
+    };
+    in_memory_run r = run(data, other);
+    EXPECT_EQ(1, r.result.status);
+    EXPECT_EQ(6u, r.result.tally.errors);
+    EXPECT_EQ(3u, r.result.tally.dblocks);
+    EXPECT_EQ(status_lines({0}) + status_lines({B}, 4, 1) + status_lines({2 * B}, 5, 2) +
+                  status_lines({3 * B}, 6, 3),
+              r.out);
+    EXPECT_EQ("\n" + diff(0, 0) + diff(5, 1) + diff(8, 2) + diff(B - 1, 3) + retries +  //
+                  "\n" + diff(B, 4) + retries +                                       //
+                  "\n" + diff(2 * B + 5, 5) + retries +                               //
+                  "EOF found in file1 at 98304\nEOF found in file2 at 98304\n" + summary(3 * B, 6, 3),
+              r.err);
+}
+
+TEST(ComparisonRun, ByteValuesAreShownUnsigned)
+{
+    std::string zeros(B, '\0');
+    in_memory_run r = run(with_byte(zeros, 7, 0xc8), zeros);
+    EXPECT_NE(std::string::npos,
+              r.err.find("DIFFERENCE count=7  file1=200 (0xc8)  file2=0 (0x00)  errors=0 i=7 block=0\n"));
+}
+
+TEST(ComparisonRun, TheTailIsCompared)
+{
+    // One and a half blocks that differ only in the last half block.
+    std::string data = random_bytes(B + B / 2, 4);
+    std::string other = with_byte(data, B + 100, static_cast<unsigned char>(~data[B + 100]));
+    in_memory_run r = run(data, other);
+    EXPECT_EQ(1, r.result.status);
+    EXPECT_EQ(status_lines({0, B}), r.out);
+    EXPECT_EQ("EOF found in file1 at 49152\nEOF found in file2 at 49152\n\n" +
+                  difference_at(B + 100, static_cast<unsigned char>(data[B + 100]),
+                                static_cast<unsigned char>(other[B + 100]), 0) +
+                  retries + summary(B + B / 2, 1, 1),
+              r.err);
+
+    // Only the bytes both inputs hold are compared.
+    std::string longer = data + "extra";
+    in_memory_run unequal = run(longer, data);
+    EXPECT_EQ(0, unequal.result.status);
+    EXPECT_EQ("EOF found in file1 at 49157\nEOF found in file2 at 49152\n" + summary(B + B / 2, 0, 0),
+              unequal.err);
+}
+
+TEST(ComparisonRun, ReadErrorsKeepTheTallyAndFailTheRun)
+{
+    // Five and a half blocks with one difference in block 1.
+    const std::string data = random_bytes(5 * B + B / 2, 5);
+    const std::string other = with_byte(data, B + 7, static_cast<unsigned char>(~data[B + 7]));
+    const std::string block1_report =
+        "\n" + difference_at(B + 7, static_cast<unsigned char>(data[B + 7]),
+                             static_cast<unsigned char>(other[B + 7]), 0) + retries;
+    const std::string eio = "Input/output error\n";
+    struct row {
+        int input;
+        std::size_t fail_at;
+        std::uint64_t count;  // bytes compared before the fault
+        std::string err;
+        std::string out;
+    };
+    const std::vector<row> rows = {
+        {1, 100, 0, "tandemcheck(): fread file 1():: " + eio, ""},
+        {2, 100, 0, "tandemcheck(): fread file 2():: " + eio, ""},
+        {1, 3 * B + 5, 3 * B, block1_report + "tandemcheck(): fread file 1():: " + eio,
+         status_lines({0, B}) + status_lines({2 * B}, 1, 1)},
+        {2, 3 * B + 5, 3 * B, block1_report + "tandemcheck(): fread file 2():: " + eio,
+         status_lines({0, B}) + status_lines({2 * B}, 1, 1)},
+        {1, 5 * B + 10, 5 * B, block1_report + "tandemcheck(): fread file 1():: " + eio,
+         status_lines({0, B}) + status_lines({2 * B, 3 * B, 4 * B}, 1, 1)},
+        {2, 5 * B + 10, 5 * B,
+         block1_report + "EOF found in file1 at 180224\ntandemcheck(): fread file 2():: " + eio,
+         status_lines({0, B}) + status_lines({2 * B, 3 * B, 4 * B}, 1, 1)},
+    };
+    for (const row& f : rows) {
+        in_memory_run r = f.input == 1 ? run(data, other, f.fail_at) : run(data, other, std::string::npos, f.fail_at);
+        std::string label = "input " + std::to_string(f.input) + " failing at " + std::to_string(f.fail_at);
+        std::uint64_t errors = f.count > B ? 1 : 0;
+        EXPECT_EQ(1, r.result.status) << label;
+        EXPECT_TRUE(r.result.read_error) << label;
+        EXPECT_EQ(f.count, r.result.tally.count) << label;
+        EXPECT_EQ(f.err + summary(f.count, errors, errors), r.err) << label;
+        EXPECT_EQ(f.out, r.out) << label;
+    }
+}
+
+}  // namespace

@@ -1,1 +1,225 @@
-#include <gtest/gtest.h>
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <random>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+std::atomic<std::size_t> failing_allocation_size{0};
+
+struct memory_input {
+    std::string bytes;
+    std::size_t position = 0;
+    std::size_t fail_at = std::string::npos;
+};
+
+ssize_t read_memory(void* cookie, char* buffer, std::size_t size)
+{
+    auto* input = static_cast<memory_input*>(cookie);
+    std::size_t end = std::min(input->bytes.size(), input->position + size);
+    if (input->fail_at != std::string::npos && end > input->fail_at) {
+        // Deliver what lies before the fault, then fail the next request.
+        if (input->position < input->fail_at) {
+            end = input->fail_at;
+        } else {
+            errno = EIO;
+            return -1;
+        }
+    }
+    std::size_t n = end > input->position ? end - input->position : 0;
+    std::memcpy(buffer, input->bytes.data() + input->position, n);
+    input->position += n;
+    return static_cast<ssize_t>(n);
+}
+
+int close_memory(void* cookie)
+{
+    delete static_cast<memory_input*>(cookie);
+    return 0;
+}
+
+void remove_tree(const std::string& path)
+{
+    std::string command = "rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0)
+        ADD_FAILURE() << "could not remove " << path;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size)
+{
+    std::size_t failing = failing_allocation_size.load();
+    if (failing != 0 && size >= failing &&
+        failing_allocation_size.compare_exchange_strong(failing, 0))
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void fail_next_allocation_of(std::size_t bytes)
+{
+    failing_allocation_size = bytes;
+}
+
+memory_output::memory_output() : stream(open_memstream(&data, &size)) {}
+
+memory_output::~memory_output()
+{
+    std::fclose(stream);
+    std::free(data);
+}
+
+std::string memory_output::text()
+{
+    std::fflush(stream);
+    return std::string(data, size);
+}
+
+std::FILE* open_memory_input(const std::string& bytes, std::size_t fail_at)
+{
+    auto* input = new memory_input{bytes, 0, fail_at};
+    cookie_io_functions_t functions{read_memory, nullptr, nullptr, close_memory};
+    return fopencookie(input, "r", functions);
+}
+
+clock_reading still_clock()
+{
+    return clock_reading{1000, 0};
+}
+
+std::string random_bytes(std::size_t length, std::uint32_t seed)
+{
+    std::mt19937 generator(seed);
+    std::string bytes(length, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(generator() & 0xff);
+    return bytes;
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+process_result run_program(const std::vector<std::string>& argv, const run_options& options)
+{
+    char out_template[] = "/tmp/tandemcheck-out-XXXXXX";
+    char err_template[] = "/tmp/tandemcheck-err-XXXXXX";
+    int out_fd = mkstemp(out_template);
+    int err_fd = mkstemp(err_template);
+    process_result result;
+    if (out_fd < 0 || err_fd < 0) {
+        ADD_FAILURE() << "mkstemp failed";
+        return result;
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    std::string in_path = options.stdin_path.empty() ? "/dev/null" : options.stdin_path;
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in_fd = open(in_path.c_str(), O_RDONLY);
+        if (in_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
+            dup2(options.merge_streams ? out_fd : err_fd, 2) < 0)
+            _exit(125);
+        if (options.drop_privileges && (setgid(options.uid) != 0 || setuid(options.uid) != 0))
+            _exit(126);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    if (WIFEXITED(wait_status))
+        result.status = WEXITSTATUS(wait_status);
+    result.out = read_file(out_template);
+    result.err = read_file(err_template);
+    close(out_fd);
+    close(err_fd);
+    unlink(out_template);
+    unlink(err_template);
+    return result;
+}
+
+process_result run_tandemcheck(const std::vector<std::string>& args, const run_options& options)
+{
+    std::vector<std::string> argv{TANDEMCHECK_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_program(argv, options);
+}
+
+bool have_program(const std::string& program)
+{
+    std::string command = "command -v " + program + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+std::string without_speeds(const std::string& text)
+{
+    static const std::regex speed("speed=[0-9]+kbps \\([0-9]+\\.[0-9][0-9]x\\)");
+    return std::regex_replace(text, speed, "speed=S");
+}
+
+void temp_folder_test::SetUp()
+{
+    char name[] = "/tmp/tandemcheck-test-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(name));
+    folder = name;
+}
+
+void temp_folder_test::TearDown()
+{
+    remove_tree(folder);
+}
+
+std::string temp_folder_test::path(const std::string& name) const
+{
+    return folder + "/" + name;
+}
+
+const std::string banner = "\ntandemcheck-0.3\n\n";
+
+const std::string usage =
+    "Usage:  tandemcheck -a file1 -b file [-d] [-h] [-o offset in file 1] [-p offset in file 2]\n"
+    "\n"
+    "-d      debug mode, print functuons and arguments.\n"
+    "-h      help (this help)\n"
+    "-a      filename of first input file.\n"
+    "-b      filename of second input file.\n"
+    "-o      offset from start in bytes in first input file (default 0).\n"
+    "-p      offset from start in bytes in second input file (default 0).\n";

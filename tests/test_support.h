@@ -1,0 +1,87 @@
+// Helpers shared by the tests: in-memory streams, temporary folders and
+// running the built binary.
+#ifndef TANDEMCHECK_TEST_SUPPORT_H
+#define TANDEMCHECK_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "compare/comparison.h"
+
+// A write stream whose bytes can be read back.
+struct memory_output {
+    char* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = nullptr;
+
+    memory_output();
+    ~memory_output();
+    memory_output(const memory_output&) = delete;
+    memory_output& operator=(const memory_output&) = delete;
+    std::string text();  // flushes and returns everything written so far
+};
+
+// A read stream over `bytes` that fails with EIO once a read reaches
+// `fail_at` (never when fail_at is npos). The stream owns a copy of the bytes.
+std::FILE* open_memory_input(const std::string& bytes, std::size_t fail_at = std::string::npos);
+
+// A clock that stands still at second 1000.
+clock_reading still_clock();
+
+// Random bytes from a seeded generator.
+std::string random_bytes(std::size_t length, std::uint32_t seed);
+
+// The run's exit status and both streams, captured in files.
+struct process_result {
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Options for run_program.
+struct run_options {
+    std::string stdin_path;        // file for standard input; /dev/null when empty
+    bool merge_streams = false;    // standard error into the same file as standard output
+    uid_t uid = 0;                 // with drop_privileges, the user to run as
+    bool drop_privileges = false;
+};
+
+// Runs `argv` (argv[0] is the program path) and waits for it.
+process_result run_program(const std::vector<std::string>& argv, const run_options& options = {});
+
+// Runs the built tandemcheck with `args`.
+process_result run_tandemcheck(const std::vector<std::string>& args, const run_options& options = {});
+
+// Whether `program` is found on PATH.
+bool have_program(const std::string& program);
+
+// Replaces the speed figures of status lines with "speed=S", since they
+// depend on when the clock ticks.
+std::string without_speeds(const std::string& text);
+
+// Reads or writes a whole file.
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+
+// A fixture with a fresh temporary folder, removed afterwards.
+class temp_folder_test : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string path(const std::string& name) const;  // a path inside the folder
+    std::string folder;
+};
+
+// The banner every run starts with.
+extern const std::string banner;
+// The usage text.
+extern const std::string usage;
+
+// The next operator new of at least `bytes` throws std::bad_alloc.
+void fail_next_allocation_of(std::size_t bytes);
+
+#endif
