@@ -7,6 +7,8 @@
 #include "compare/comparison.h"
 #include "test_support.h"
 
+using namespace expected;
+
 namespace {
 
 constexpr std::size_t B = block_size;
@@ -29,42 +31,6 @@ in_memory_run run(const std::string& bytes1, const std::string& bytes2,
     r.err = err.text();
     return r;
 }
-
-// Status lines as the clock that stands still shows them, one per count.
-std::string status_lines(std::initializer_list<std::uint64_t> counts, std::uint64_t errors = 0,
-                         std::uint64_t dblocks = 0)
-{
-    std::string text;
-    for (std::uint64_t count : counts) {
-        char line[256];
-        std::snprintf(line, sizeof line,
-                      "count=%llu (%.2fMB), speed=0kbps (0.00x) errors=%llu dblocks=%llu %08llx\033[K\r",
-                      static_cast<unsigned long long>(count), static_cast<double>(count) / 1e6,
-                      static_cast<unsigned long long>(errors), static_cast<unsigned long long>(dblocks),
-                      static_cast<unsigned long long>(count));
-        text += line;
-    }
-    return text;
-}
-
-std::string difference_at(std::uint64_t position, int byte1, int byte2, std::uint64_t errors)
-{
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d block=%llu\n",
-                  static_cast<unsigned long long>(position), byte1, byte1, byte2, byte2,
-                  static_cast<unsigned long long>(errors), static_cast<int>(position % B),
-                  static_cast<unsigned long long>(position / B));
-    return line;
-}
-
-std::string summary(std::uint64_t count, std::uint64_t errors, std::uint64_t dblocks)
-{
-    return "\n\nReady, " + std::to_string(count) + " bytes read, " + std::to_string(errors) +
-           " errors found, " + std::to_string(dblocks) + " defective blocks\n";
-}
-
-const std::string retries = "retries=0 read block\n";
 
 std::string with_byte(std::string bytes, std::size_t at, unsigned char value)
 {

@@ -1,1 +1,287 @@
+// The built binary on real files, pipes, devices and folders.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace expected;
+
+namespace {
+
+constexpr std::uint64_t B = block_size;
+
+class EndToEnd : public temp_folder_test {
+protected:
+    // Writes `bytes` to a new file in the folder and returns its path.
+    std::string file(const std::string& name, const std::string& bytes)
+    {
+        std::string p = path(name);
+        write_file(p, bytes);
+        return p;
+    }
+
+    // A FIFO fed with `bytes` by a writer thread, which stops quietly if the
+    // reader goes away.
+    std::string fifo(const std::string& name, const std::string& bytes)
+    {
+        std::string p = path(name);
+        EXPECT_EQ(0, mkfifo(p.c_str(), 0600));
+        signal(SIGPIPE, SIG_IGN);
+        writers.emplace_back([p, bytes] {
+            int fd = open(p.c_str(), O_WRONLY);
+            for (std::size_t done = 0; fd >= 0 && done < bytes.size();) {
+                ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+                if (n <= 0)
+                    break;
+                done += static_cast<std::size_t>(n);
+            }
+            close(fd);
+        });
+        return p;
+    }
+
+    void TearDown() override
+    {
+        for (std::thread& writer : writers)
+            writer.join();
+        temp_folder_test::TearDown();
+    }
+
+    std::vector<std::thread> writers;
+};
+
+TEST_F(EndToEnd, CommandLinesThatNeverStartARun)
+{
+    process_result none = run_tandemcheck({});
+    EXPECT_EQ(1, none.status);
+    EXPECT_EQ(banner + usage, none.out);
+    EXPECT_EQ("No filename1 specified, use -a filename, aborting\n", none.err);
+
+    // Help ends the run before the inputs are opened.
+    process_result help = run_tandemcheck({"-a", path("missing1"), "-b", path("missing2"), "-h"});
+    EXPECT_EQ(1, help.status);
+    EXPECT_EQ(banner + usage, help.out);
+    EXPECT_EQ("", help.err);
+
+    process_result unknown = run_tandemcheck({"-z"});
+    EXPECT_EQ(1, unknown.status);
+    EXPECT_EQ(banner + "Unknown option `-z'.\n" + usage, unknown.out);
+    EXPECT_NE(std::string::npos, unknown.err.find('z')) << "the parser's own diagnostic";
+}
+
+TEST_F(EndToEnd, InputsThatCannotBeOpenedOrPositioned)
+{
+    std::string a = file("a", random_bytes(B, 1));
+    const std::string long_name = path(std::string(64 * 1024, 'n'));
+    struct row {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<row> rows = {
+        {{"-a", path("missing1"), "-b", path("missing2")},
+         "tandemcheck(): could not open first input file " + path("missing1") + ", aborting.\n"},
+        {{"-a", a, "-b", path("missing2")},
+         "tandemcheck(): could not open second input file " + path("missing2") + ", aborting.\n"},
+        {{"-a", "", "-b", a}, "tandemcheck(): could not open first input file , aborting.\n"},
+        {{"-a", long_name, "-b", a},
+         "tandemcheck(): could not open first input file " + long_name + ", aborting.\n"},
+        {{"-a", a, "-b", a, "-o", "-1"},
+         "seek in file1 : Invalid argument\nfseek to offset 18446744073709551615 failed in " + a +
+             ", aborting.\n"},
+        {{"-a", a, "-b", a, "-p", "9223372036854775808"},
+         "seek in file 2 : Invalid argument\nfseek to offset 9223372036854775808 failed in " + a +
+             ", aborting.\n"},
+    };
+    for (const row& r : rows) {
+        process_result p = run_tandemcheck(r.args);
+        EXPECT_EQ(1, p.status) << r.err;
+        EXPECT_EQ(banner, p.out) << r.err;
+        EXPECT_EQ(r.err, p.err);
+    }
+
+    // The largest positive offset either seeks (and meets the end at once) or
+    // is refused by the file system; either way the outcome is clear.
+    process_result edge = run_tandemcheck({"-a", a, "-b", a, "-o", "9223372036854775807"});
+    EXPECT_EQ(edge.status == 0 ? "EOF found in file1 at 0\n" + summary(0, 0, 0)
+                               : "seek in file1 : Invalid argument\nfseek to offset 9223372036854775807 failed in " +
+                                     a + ", aborting.\n",
+              edge.err);
+}
+
+TEST_F(EndToEnd, APipeReadsFromItsStartButCannotSeek)
+{
+    std::string data = random_bytes(3 * B + 100, 2);
+    std::string a = file("a", data);
+    process_result piped = run_tandemcheck({"-a", fifo("pipe1", data), "-b", a});
+    EXPECT_EQ(0, piped.status);
+    EXPECT_EQ("EOF found in file1 at 98404\nEOF found in file2 at 98404\n" + summary(3 * B + 100, 0, 0),
+              piped.err);
+
+    std::string pipe2 = fifo("pipe2", data);
+    process_result seeking = run_tandemcheck({"-a", a, "-b", pipe2, "-p", "1"});
+    EXPECT_EQ(1, seeking.status);
+    EXPECT_EQ("seek in file 2 : Illegal seek\nfseek to offset 1 failed in " + pipe2 + ", aborting.\n",
+              seeking.err);
+}
+
+TEST_F(EndToEnd, DevicesDirectoriesAndOddNames)
+{
+    std::string zeros = file("zeros", std::string(3 * B + B / 2, '\0'));
+    process_result device = run_tandemcheck({"-a", "/dev/zero", "-b", zeros});
+    EXPECT_EQ(0, device.status);
+    EXPECT_EQ("EOF found in file2 at 114688\n" + summary(3 * B + B / 2, 0, 0), device.err);
+
+    process_result folder1 = run_tandemcheck({"-a", folder, "-b", zeros});
+    EXPECT_EQ(1, folder1.status);
+    EXPECT_EQ(banner, folder1.out);
+    EXPECT_EQ("tandemcheck(): fread file 1():: Is a directory\n" + summary(0, 0, 0), folder1.err);
+
+    process_result folder2 = run_tandemcheck({"-a", zeros, "-b", folder});
+    EXPECT_EQ(1, folder2.status);
+    EXPECT_EQ("tandemcheck(): fread file 2():: Is a directory\n" + summary(0, 0, 0), folder2.err);
+
+    for (const std::string name : {" spaced name ", "-dash", "caf\xc3\xa9\xff"}) {
+        std::string odd = file(name, std::string(B, '\0'));
+        process_result p = run_tandemcheck({"-a", odd, "-b", "/dev/zero"});
+        EXPECT_EQ(0, p.status) << name;
+        EXPECT_EQ("EOF found in file1 at 32768\n" + summary(B, 0, 0), p.err) << name;
+    }
+}
+
+TEST_F(EndToEnd, ReportsCountFromTheStartOffsets)
+{
+    // Byte 5 of the third block differs once both inputs are entered at their offsets.
+    std::string data = random_bytes(4 * B, 3);
+    std::string first = file("first", std::string(512, 'x') + data);
+    std::string changed = data;
+    changed[2 * B + 5] = static_cast<char>(~changed[2 * B + 5]);
+    std::string second = file("second", std::string(100, 'y') + changed);
+    process_result p = run_tandemcheck({"-d", "-a", first, "-b", second, "-o", "512", "-p", "100"});
+    EXPECT_EQ(1, p.status);
+    EXPECT_EQ(without_speeds(banner + status_lines({0, B, 2 * B}) + status_lines({3 * B, 4 * B}, 1, 1)),
+              without_speeds(p.out));
+    EXPECT_EQ("filename1=" + first + " filename2=" + second + " offset1=512 offset2=100\n" +
+                  "real file1 offset = 512\nreal file2 offset = 100\n\n" +
+                  difference_at(2 * B + 5, static_cast<unsigned char>(data[2 * B + 5]),
+                                static_cast<unsigned char>(changed[2 * B + 5]), 0) +
+                  retries + "EOF found in file1 at 131072\nEOF found in file2 at 131072\n" +
+                  summary(4 * B, 1, 1),
+              p.err);
+}
+
+TEST_F(EndToEnd, ALogOfBothStreamsReadsInOrder)
+{
+    std::string data(2 * B, 'a');
+    std::string other = data;
+    other[B + 1] = 'b';
+    run_options merged;
+    merged.merge_streams = true;
+    process_result p = run_tandemcheck({"-a", file("a", data), "-b", file("b", other)}, merged);
+    EXPECT_EQ(1, p.status);
+    EXPECT_EQ(without_speeds(banner + status_lines({0, B}) + "\n" + difference_at(B + 1, 'a', 'b', 0) +
+                             retries + "EOF found in file1 at 65536\nEOF found in file2 at 65536\n" +
+                             status_lines({2 * B}, 1, 1) + summary(2 * B, 1, 1)),
+              without_speeds(p.out));
+}
+
+TEST_F(EndToEnd, SparseInputsPastFourGibibytes)
+{
+    const std::uint64_t offset = (9ull << 29) + 3;  // 4.5 GiB and 3 bytes
+    std::string pattern = random_bytes(B + 1000, 4);
+    std::string big = path("big");
+    {
+        int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(0, ftruncate(fd, static_cast<off_t>(5ull << 30)));
+        ASSERT_EQ(static_cast<ssize_t>(pattern.size()),
+                  pwrite(fd, pattern.data(), pattern.size(), static_cast<off_t>(offset)));
+        close(fd);
+    }
+    std::string small = pattern;
+    small[B + 10] = static_cast<char>(~small[B + 10]);
+    std::string second = file("small", small);
+    process_result p = run_tandemcheck({"-d", "-a", big, "-o", std::to_string(offset), "-b", second});
+    EXPECT_EQ(1, p.status);
+    EXPECT_EQ("filename1=" + big + " filename2=" + second + " offset1=4831838211 offset2=0\n" +
+                  "real file1 offset = 4831838211\nreal file2 offset = 0\n" +
+                  "EOF found in file2 at 33768\n\n" +
+                  difference_at(B + 10, static_cast<unsigned char>(pattern[B + 10]),
+                                static_cast<unsigned char>(small[B + 10]), 0) +
+                  retries + summary(B + 1000, 1, 1),
+              p.err);
+
+    // Both entered past 4 GiB: positions still count from the offsets.
+    process_result both = run_tandemcheck({"-a", big, "-o", std::to_string(offset), "-b", big, "-p",
+                                           std::to_string(offset), "-d"});
+    EXPECT_EQ(0, both.status);
+    std::uint64_t rest = (5ull << 30) - offset;
+    EXPECT_NE(std::string::npos,
+              both.err.find("EOF found in file1 at " + std::to_string(rest) + "\nEOF found in file2 at " +
+                            std::to_string(rest) + "\n" + summary(rest, 0, 0)));
+}
+
+TEST_F(EndToEnd, UnreadableInputWithoutPrivileges)
+{
+    std::string secret = file("secret", "data");
+    ASSERT_EQ(0, chmod(secret.c_str(), 0));
+    ASSERT_EQ(0, chmod(folder.c_str(), 0755));
+    run_options options;
+    if (geteuid() == 0) {
+        options.drop_privileges = true;
+        options.uid = 65534;  // nobody
+    }
+    process_result p = run_tandemcheck({"-a", secret, "-b", "/dev/zero"}, options);
+    if (p.status == 126)
+        GTEST_SKIP() << "could not drop privileges";
+    EXPECT_EQ(1, p.status);
+    EXPECT_EQ("tandemcheck(): could not open first input file " + secret + ", aborting.\n", p.err);
+}
+
+TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
+{
+    if (!have_program("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    const std::string data = random_bytes(5 * B + B / 2, 5);
+    std::string other = data;
+    other[B + 7] = static_cast<char>(~other[B + 7]);
+    const std::string a = file("a", data);
+    const std::string b = file("b", other);
+    const std::string block1_report =
+        "\n" + difference_at(B + 7, static_cast<unsigned char>(data[B + 7]),
+                             static_cast<unsigned char>(other[B + 7]), 0) + retries;
+    const std::string eio = "Input/output error\n";
+    struct row {
+        int input;
+        int read;             // the read that fails: one per 32 KiB request
+        std::uint64_t count;  // bytes compared before it
+        std::string err;
+    };
+    const std::vector<row> rows = {
+        {1, 1, 0, "tandemcheck(): fread file 1():: " + eio},
+        {2, 1, 0, "tandemcheck(): fread file 2():: " + eio},
+        {1, 4, 3 * B, block1_report + "tandemcheck(): fread file 1():: " + eio},
+        {2, 4, 3 * B, block1_report + "tandemcheck(): fread file 2():: " + eio},
+        {1, 6, 5 * B, block1_report + "tandemcheck(): fread file 1():: " + eio},
+        {2, 6, 5 * B, block1_report + "EOF found in file1 at 180224\ntandemcheck(): fread file 2():: " + eio},
+    };
+    for (const row& r : rows) {
+        const std::string& target = r.input == 1 ? a : b;
+        process_result p = run_program({"/usr/bin/env", "strace", "-o", "/dev/null", "-P", target, "-e",
+                                        "inject=read:error=EIO:when=" + std::to_string(r.read),
+                                        TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        std::string label = "input " + std::to_string(r.input) + ", read " + std::to_string(r.read);
+        std::uint64_t errors = r.count > B ? 1 : 0;
+        EXPECT_EQ(1, p.status) << label;
+        EXPECT_EQ(r.err + summary(r.count, errors, errors), p.err) << label;
+    }
+}
+
+}  // namespace

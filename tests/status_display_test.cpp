@@ -1,1 +1,122 @@
+// Where the status line goes, on and off a terminal.
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "compare/status_display.h"
+#include "test_support.h"
+
+namespace {
+
+compare_tally at(std::uint64_t count)
+{
+    compare_tally tally;
+    tally.count = count;
+    return tally;
+}
+
+std::string figures(std::uint64_t count)
+{
+    std::string line = status_line(at(count), progress_meter{});
+    return line.substr(0, line.size() - 4);
+}
+
+TEST(StatusDisplay, OffATerminalEveryPassIsWritten)
+{
+    memory_output out;
+    status_display display = make_status_display(out.stream, false, -1);
+    progress_meter meter;
+    for (std::uint64_t pass = 0; pass < 5; ++pass)
+        display_pass(display, at(pass * 32768), meter, 0);
+    std::string expected;
+    for (std::uint64_t pass = 0; pass < 5; ++pass)
+        expected += status_line(at(pass * 32768), meter);
+    EXPECT_EQ(expected, out.text());
+    // Nothing is added before a report either.
+    display_before_error(display, false);
+    display_before_error(display, true);
+    EXPECT_EQ(expected, out.text());
+}
+
+TEST(StatusDisplay, ATerminalIsRefreshedAtMostEveryTenthOfASecond)
+{
+    memory_output out;
+    status_display display = make_status_display(out.stream, true, -1);
+    progress_meter meter;
+    // ms of each pass, and whether its line is shown.
+    const std::vector<std::pair<std::int64_t, bool>> passes = {
+        {1000, true}, {1001, false}, {1099, false}, {1100, true}, {1150, false}, {1199, false},
+        {1200, true}, {5000, true},  {5000, false}, {4000, false}, {5100, true}};
+    std::string expected;
+    std::uint64_t count = 0;
+    for (const auto& [ms, shown] : passes) {
+        display_pass(display, at(count), meter, ms);
+        if (shown)
+            expected += figures(count) + "\033[K\r";
+        EXPECT_EQ(expected, out.text()) << "pass at " << ms << " ms";
+        count += 32768;
+    }
+}
+
+TEST(StatusDisplay, ATerminalShowsTheNewestLineBeforeAReport)
+{
+    memory_output out;
+    status_display display = make_status_display(out.stream, true, -1);
+    progress_meter meter;
+    display_pass(display, at(0), meter, 0);
+    display_pass(display, at(32768), meter, 10);
+    display_pass(display, at(65536), meter, 20);
+    EXPECT_EQ(figures(0) + "\033[K\r", out.text());
+    // A report that starts on a new line: the newest figures go above it.
+    display_before_error(display, true);
+    std::string expected = figures(0) + "\033[K\r" + figures(65536) + "\033[K\r";
+    EXPECT_EQ(expected, out.text());
+    // The report moved the cursor off the row: the next pass is shown at once.
+    display_pass(display, at(98304), meter, 21);
+    expected += figures(98304) + "\033[K\r";
+    EXPECT_EQ(expected, out.text());
+    // A notice that starts at the row's beginning gets a cleared row.
+    display_before_error(display, false);
+    expected += "\033[K";
+    EXPECT_EQ(expected, out.text());
+    // Before the summary, the newest figures come back on screen.
+    display_before_error(display, true);
+    expected += figures(98304) + "\033[K\r";
+    EXPECT_EQ(expected, out.text());
+    // Already shown: nothing is repeated.
+    display_before_error(display, true);
+    EXPECT_EQ(expected, out.text());
+}
+
+TEST(StatusDisplay, LinesAreCutToTheTerminalWidth)
+{
+    const std::string line = status_line(at(123456789), progress_meter{});
+    const std::string body = line.substr(0, line.size() - 4);
+    struct row {
+        int width;
+        std::string shown;
+    };
+    const std::vector<row> rows = {
+        {0, body},  // unknown width: left alone
+        {-3, body},
+        {1, ""},
+        {2, body.substr(0, 1)},
+        {40, body.substr(0, 39)},
+        {static_cast<int>(body.size()), body.substr(0, body.size() - 1)},
+        {static_cast<int>(body.size()) + 1, body},
+        {500, body},
+    };
+    for (const row& r : rows) {
+        std::string text = line;
+        text.resize(fit_status_line(text.data(), text.size(), r.width));
+        EXPECT_EQ(r.shown + "\033[K\r", text) << "width " << r.width;
+    }
+
+    memory_output out;
+    status_display display = make_status_display(out.stream, true, -1);
+    display.width = 30;
+    display_pass(display, at(123456789), progress_meter{}, 0);
+    EXPECT_EQ(body.substr(0, 29) + "\033[K\r", out.text());
+}
+
+}  // namespace

@@ -223,3 +223,42 @@ const std::string usage =
     "-b      filename of second input file.\n"
     "-o      offset from start in bytes in first input file (default 0).\n"
     "-p      offset from start in bytes in second input file (default 0).\n";
+
+namespace expected {
+
+std::string status_lines(std::initializer_list<std::uint64_t> counts, std::uint64_t errors,
+                         std::uint64_t dblocks)
+{
+    std::string text;
+    for (std::uint64_t count : counts) {
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "count=%llu (%.2fMB), speed=0kbps (0.00x) errors=%llu dblocks=%llu %08llx\033[K\r",
+                      static_cast<unsigned long long>(count), static_cast<double>(count) / 1e6,
+                      static_cast<unsigned long long>(errors), static_cast<unsigned long long>(dblocks),
+                      static_cast<unsigned long long>(count));
+        text += line;
+    }
+    return text;
+}
+
+std::string difference_at(std::uint64_t position, int byte1, int byte2, std::uint64_t errors)
+{
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d block=%llu\n",
+                  static_cast<unsigned long long>(position), byte1, byte1, byte2, byte2,
+                  static_cast<unsigned long long>(errors), static_cast<int>(position % block_size),
+                  static_cast<unsigned long long>(position / block_size));
+    return line;
+}
+
+std::string summary(std::uint64_t count, std::uint64_t errors, std::uint64_t dblocks)
+{
+    return "\n\nReady, " + std::to_string(count) + " bytes read, " + std::to_string(errors) +
+           " errors found, " + std::to_string(dblocks) + " defective blocks\n";
+}
+
+const std::string retries = "retries=0 read block\n";
+
+}  // namespace expected

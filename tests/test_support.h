@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,19 @@ protected:
 extern const std::string banner;
 // The usage text.
 extern const std::string usage;
+
+// What the tool writes, built independently of its own formatting.
+namespace expected {
+// Status lines with the speeds of a clock that stands still, one per count.
+std::string status_lines(std::initializer_list<std::uint64_t> counts, std::uint64_t errors = 0,
+                         std::uint64_t dblocks = 0);
+// The DIFFERENCE line of a byte at `position`, counting blocks from position 0.
+std::string difference_at(std::uint64_t position, int byte1, int byte2, std::uint64_t errors);
+// The summary line with its two leading newlines.
+std::string summary(std::uint64_t count, std::uint64_t errors, std::uint64_t dblocks);
+// The line that closes a defective block's report.
+extern const std::string retries;
+}  // namespace expected
 
 // The next operator new of at least `bytes` throws std::bad_alloc.
 void fail_next_allocation_of(std::size_t bytes);
