@@ -1,0 +1,156 @@
+// The status line on a real terminal, read off a tmux pane.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+class Terminal : public temp_folder_test {
+protected:
+    void SetUp() override
+    {
+        if (!have_program("tmux"))
+            GTEST_SKIP() << "tmux is not installed";
+        temp_folder_test::SetUp();
+        socket = "tandemcheck-" + std::to_string(getpid());
+    }
+
+    void TearDown() override
+    {
+        if (socket.empty())
+            return;
+        tmux("kill-server");
+        temp_folder_test::TearDown();
+    }
+
+    std::string tmux(const std::string& arguments)
+    {
+        std::string command = "tmux -f /dev/null -L " + socket + " " + arguments + " 2>/dev/null";
+        std::string output;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char chunk[4096];
+            for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+                output.append(chunk, n);
+            pclose(pipe);
+        }
+        return output;
+    }
+
+    std::vector<std::string> screen()
+    {
+        std::vector<std::string> rows;
+        std::istringstream lines(tmux("capture-pane -p -t run"));
+        for (std::string line; std::getline(lines, line);)
+            rows.push_back(line);
+        return rows;
+    }
+
+    std::string socket;
+};
+
+struct status_row {
+    int row = -1;
+    unsigned long long count = 0;
+    std::string megabytes;
+};
+
+std::vector<status_row> status_rows(const std::vector<std::string>& rows)
+{
+    static const std::regex status("^count=([0-9]+) \\(([0-9]+\\.[0-9][0-9])MB\\)");
+    std::vector<status_row> found;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        std::smatch m;
+        if (std::regex_search(rows[r], m, status))
+            found.push_back({static_cast<int>(r), std::stoull(m[1]), m[2]});
+    }
+    return found;
+}
+
+std::string megabytes_of(unsigned long long count)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(count) / 1e6);
+    return text;
+}
+
+TEST_F(Terminal, OneWholeStatusRowThatStaysPut)
+{
+    const std::size_t blocks = 80;
+    const std::string data = random_bytes(blocks * block_size, 9);
+    const std::string file = path("image");
+    write_file(file, data);
+    const std::string fifo = path("drive");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+
+    tmux("new-session -d -s run -x 60 -y 20 'stty cols 60 rows 20; " + std::string(TANDEMCHECK_BINARY) +
+         " -a " + file + " -b " + fifo + "; echo EXIT=$?; sleep 60'");
+    signal(SIGPIPE, SIG_IGN);
+    std::thread writer([&] {
+        int fd = open(fifo.c_str(), O_WRONLY);
+        for (std::size_t b = 0; fd >= 0 && b < blocks; ++b) {
+            if (write(fd, data.data() + b * block_size, block_size) != static_cast<ssize_t>(block_size))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        close(fd);
+    });
+
+    int captures = 0;
+    int row = -1;
+    std::vector<std::string> rows;
+    for (auto start = std::chrono::steady_clock::now();
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(20);) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        rows = screen();
+        std::string all;
+        for (const std::string& r : rows)
+            all += r + "\n";
+        if (all.find("EXIT=") != std::string::npos)
+            break;
+        if (all.find("EOF found") != std::string::npos)
+            continue;  // the run is finishing
+        std::vector<status_row> found = status_rows(rows);
+        if (found.empty() && all.find("tandemcheck-0.3") == std::string::npos)
+            continue;  // not started yet
+        ++captures;
+        ASSERT_EQ(1u, found.size()) << all;
+        if (row < 0)
+            row = found[0].row;
+        EXPECT_EQ(row, found[0].row) << all;
+        EXPECT_EQ(0u, found[0].count % block_size) << all;
+        EXPECT_EQ(megabytes_of(found[0].count), found[0].megabytes) << all;
+        EXPECT_LE(rows[static_cast<std::size_t>(found[0].row)].size(), 59u) << "the row wraps";
+    }
+    writer.join();
+    EXPECT_GE(captures, 5) << "too few captures while the run went on";
+
+    // After the run: one status row with the last pass's count, above the summary.
+    std::vector<status_row> found = status_rows(rows);
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ(blocks * block_size, found[0].count);
+    std::string all;
+    int summary_row = -1;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        all += rows[r] + "\n";
+        // The summary itself may wrap on a narrow terminal.
+        if (rows[r].rfind("Ready, 2621440 bytes read, 0 errors found", 0) == 0)
+            summary_row = static_cast<int>(r);
+    }
+    EXPECT_GT(summary_row, found[0].row) << all;
+    EXPECT_NE(std::string::npos, all.find("EXIT=0")) << all;
+}
+
+}  // namespace
