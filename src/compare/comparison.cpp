@@ -31,8 +31,9 @@ std::size_t next_difference(const unsigned char* block1, const unsigned char* bl
     return from;
 }
 
-// The buffers of a run, made once.
-struct run_buffers {
+// The buffers of a run, made once. Page-aligned: the kernel copies reads
+// into them markedly faster than into buffers a few bytes past a page start.
+struct alignas(4096) run_buffers {
     unsigned char block1[block_size];
     unsigned char block2[block_size];
     report_buffer report;

@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Measures tandemcheck against GNU cmp and a floor reader, side by side.
+
+Builds a Release tandemcheck and the floor reader, makes the inputs in a
+temporary folder, runs every command of a group interleaved for several
+rounds, and prints medians and ratios. Uses hyperfine for each round when it
+is installed, and a plain timing loop otherwise.
+
+    python3 bench/benchmark.py [--rounds N] [--size-mib N] [--keep]
+"""
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def sh(command, **kwargs):
+    return subprocess.run(command, shell=True, check=True, **kwargs)
+
+
+def build(build_dir):
+    sh(f"cmake -S '{ROOT}' -B '{build_dir}' -DCMAKE_BUILD_TYPE=Release -DTANDEMCHECK_TESTS=OFF >/dev/null")
+    sh(f"cmake --build '{build_dir}' -j2 >/dev/null")
+    floor = os.path.join(build_dir, "floor_reader")
+    sh(f"c++ -O2 -o '{floor}' '{ROOT}/bench/floor_reader.cpp'")
+    return os.path.join(build_dir, "tandemcheck"), floor
+
+
+def make_inputs(folder, size_mib):
+    chunk = os.urandom(16 << 20)
+    paths = {name: os.path.join(folder, name) for name in ("a", "b", "small_a", "small_b", "zeros", "random")}
+    with open(paths["a"], "wb") as out:
+        for _ in range(max(1, size_mib // 16)):
+            out.write(chunk)
+    shutil.copyfile(paths["a"], paths["b"])
+    for name in ("small_a", "small_b"):
+        with open(paths[name], "wb") as out:
+            out.write(chunk[: 1 << 20])
+    with open(paths["zeros"], "wb") as out:
+        out.write(bytes(4 << 20))
+    with open(paths["random"], "wb") as out:
+        out.write(os.urandom(4 << 20))
+    for path in paths.values():  # into the page cache
+        with open(path, "rb") as f:
+            while f.read(1 << 20):
+                pass
+    return paths
+
+
+def time_plain(command):
+    start = time.perf_counter()
+    subprocess.run(command, shell=True)
+    return time.perf_counter() - start
+
+
+def round_with_hyperfine(commands):
+    with tempfile.NamedTemporaryFile(suffix=".json") as export:
+        args = ["hyperfine", "--style", "none", "--warmup", "1", "--runs", "3", "-i",
+                "--export-json", export.name] + [c for _, c in commands]
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+        results = json.load(open(export.name))["results"]
+    return [r["median"] for r in results]
+
+
+def measure(commands, rounds, use_hyperfine):
+    """Median seconds per command, over interleaved rounds."""
+    times = {name: [] for name, _ in commands}
+    for _ in range(rounds):
+        if use_hyperfine:
+            for (name, _), t in zip(commands, round_with_hyperfine(commands)):
+                times[name].append(t)
+        else:
+            for name, command in commands:
+                times[name].append(time_plain(command))
+    return {name: statistics.median(values) for name, values in times.items()}
+
+
+def peak_kib(argv):
+    """Peak resident size of one run, in KiB, as GNU time reports it. (A child
+    forked by Python would count Python's own pages before its exec.)"""
+    with tempfile.NamedTemporaryFile(mode="r") as report:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return int(report.read().split()[-1])
+
+
+def table(title, medians, baseline_names):
+    print(f"\n{title}")
+    print(f"  {'command':<34} {'median':>9}  " + "  ".join(f"{'vs ' + b:>12}" for b in baseline_names))
+    for name, seconds in medians.items():
+        ratios = "  ".join(f"{seconds / medians[b]:>12.3f}" for b in baseline_names)
+        print(f"  {name:<34} {seconds * 1000:>7.1f}ms  {ratios}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--size-mib", type=int, default=1024)
+    parser.add_argument("--keep", action="store_true", help="keep the build and input folder")
+    options = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="tandemcheck-bench-")
+    try:
+        tandemcheck, floor = build(os.path.join(work, "build"))
+        p = make_inputs(work, options.size_mib)
+        use_hyperfine = shutil.which("hyperfine") is not None
+        print(f"timing with {'hyperfine' if use_hyperfine else 'a plain loop'}, {options.rounds} rounds, "
+              f"{options.size_mib} MiB identical pair, inputs in the page cache")
+
+        identical = measure([
+            ("floor reader (read + memcmp)", f"exec '{floor}' '{p['a']}' '{p['b']}'"),
+            ("tandemcheck", f"exec '{tandemcheck}' -a '{p['a']}' -b '{p['b']}' >/dev/null 2>&1"),
+            ("cmp", f"exec cmp '{p['a']}' '{p['b']}'"),
+        ], options.rounds, use_hyperfine)
+        table("identical inputs", identical, ["floor reader (read + memcmp)", "cmp"])
+
+        different = measure([
+            ("tandemcheck 2>&1 >/dev/null | cat", f"'{tandemcheck}' -a '{p['zeros']}' -b '{p['random']}' 2>&1 >/dev/null | cat >/dev/null"),
+            ("cmp -l | cat", f"cmp -l '{p['zeros']}' '{p['random']}' | cat >/dev/null"),
+        ], options.rounds, use_hyperfine)
+        table("4 MiB of zeros against 4 MiB of random bytes, report into a pipe", different, ["cmp -l | cat"])
+
+        if shutil.which("script"):
+            run = f"'{tandemcheck}' -a '{p['a']}' -b '{p['b']}'"
+            terminal = measure([
+                ("stdout on a terminal", f"script -qec \"{run} 2>/dev/null\" /dev/null >/dev/null"),
+                ("stdout to /dev/null", f"script -qec \"{run} >/dev/null 2>&1\" /dev/null >/dev/null"),
+            ], options.rounds, use_hyperfine)
+            table("status line on a terminal (both under script(1))", terminal, ["stdout to /dev/null"])
+
+        if not os.access("/usr/bin/time", os.X_OK):
+            print("\npeak resident size: not measured (GNU time is not installed)")
+            return 0
+        print("\npeak resident size")
+        for label, a, b in (("1 MiB pair", p["small_a"], p["small_b"]), (f"{options.size_mib} MiB pair", p["a"], p["b"])):
+            kib = max(peak_kib([tandemcheck, "-a", a, "-b", b]) for _ in range(3))
+            cmp_kib = max(peak_kib(["cmp", a, b]) for _ in range(3))
+            print(f"  {label:<14} tandemcheck {kib} KiB ({kib / 1024:.2f} MiB), cmp {cmp_kib} KiB")
+    finally:
+        if options.keep:
+            print(f"\nkept {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
