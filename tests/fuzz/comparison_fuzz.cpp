@@ -1,0 +1,117 @@
+// Fuzzes the comparison run with two in-memory inputs built from the input:
+// random lengths, start offsets and planted differences. The counts must
+// equal a plain byte-by-byte reference count over every byte both inputs hold.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "compare/comparison.h"
+#include "exit_status.h"
+
+namespace {
+
+struct memory_input {
+    std::string bytes;
+    std::size_t position;
+};
+
+ssize_t read_memory(void* cookie, char* buffer, std::size_t size)
+{
+    auto* input = static_cast<memory_input*>(cookie);
+    std::size_t n = std::min(size, input->bytes.size() - input->position);
+    std::memcpy(buffer, input->bytes.data() + input->position, n);
+    input->position += n;
+    return static_cast<ssize_t>(n);
+}
+
+int close_memory(void* cookie)
+{
+    delete static_cast<memory_input*>(cookie);
+    return 0;
+}
+
+// A stream over `bytes`, entered at `offset` as the seek would leave it.
+std::FILE* open_at(const std::string& bytes, std::size_t offset)
+{
+    cookie_io_functions_t functions{read_memory, nullptr, nullptr, close_memory};
+    return fopencookie(new memory_input{bytes, std::min(offset, bytes.size())}, "r", functions);
+}
+
+clock_reading still_clock()
+{
+    return clock_reading{0, 0};
+}
+
+void check(bool condition, const char* what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "comparison_fuzz: %s\n", what);
+        std::abort();
+    }
+}
+
+struct reader {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::uint32_t take(int bytes)
+    {
+        std::uint32_t value = 0;
+        for (int i = 0; i < bytes && size > 0; ++i, ++data, --size)
+            value = value << 8 | *data;
+        return value;
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    reader in{data, size};
+    const std::size_t limit = 4 * block_size + 1000;
+    std::size_t length1 = in.take(3) % limit;
+    std::size_t length2 = in.take(1) & 1 ? length1 : in.take(3) % limit;
+    std::size_t offset1 = in.take(2) % 3000;
+    std::size_t offset2 = in.take(2) % 3000;
+    std::uint32_t seed = in.take(4);
+
+    // Both inputs hold the same bytes from their offsets on, then the rest
+    // of the fuzz input plants differences: a position and an xor mask each.
+    std::string bytes1(offset1 + length1, '\0');
+    for (std::size_t i = 0; i < bytes1.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes1[i] = static_cast<char>(seed >> 16);
+    }
+    std::string bytes2(offset2, 'p');
+    bytes2 += bytes1.substr(offset1);
+    bytes2.resize(offset2 + length2, 'q');
+    while (in.size >= 4 && length2 > 0) {
+        std::size_t at = in.take(3) % length2;
+        std::uint8_t mask = static_cast<std::uint8_t>(in.take(1));
+        std::size_t run = mask & 0x80 ? 1 + mask % 97 : 1;  // now and then a run
+        for (std::size_t i = at; i < std::min(length2, at + run); ++i)
+            bytes2[offset2 + i] = static_cast<char>(bytes2[offset2 + i] ^ (mask | 1));
+    }
+
+    std::size_t common = std::min(length1, length2);
+    std::uint64_t errors = 0;
+    std::set<std::size_t> blocks;
+    for (std::size_t i = 0; i < common; ++i)
+        if (bytes1[offset1 + i] != bytes2[offset2 + i]) {
+            ++errors;
+            blocks.insert(i / block_size);
+        }
+
+    static std::FILE* sink = std::fopen("/dev/null", "w");
+    status_display display = make_status_display(sink, false, -1);
+    run_result result = run_comparison(open_at(bytes1, offset1), open_at(bytes2, offset2), display,
+                                       sink, still_clock);
+    check(result.tally.count == common, "count differs from the bytes both inputs hold");
+    check(result.tally.errors == errors, "errors differ from the reference count");
+    check(result.tally.dblocks == blocks.size(), "defective blocks differ from the reference count");
+    check(!result.read_error, "a read error on a memory stream");
+    check(result.status == (errors ? exit_trouble : exit_identical), "wrong exit status");
+    return 0;
+}
