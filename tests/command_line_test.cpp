@@ -12,9 +12,9 @@ namespace {
 
 struct parsed_run {
     command_line result;
-    std::string out;          // standard output after the banner
-    std::string err;          // what the front end wrote to its error stream
-    std::string parser_err;   // what the option parser wrote to standard error
+    std::string out;         // standard output after the banner
+    std::string err;         // what the front end wrote to its error stream
+    std::string parser_err;  // what the option parser wrote to standard error
 };
 
 // Parses `args`; with `failing_allocation` set, the first allocation of at
@@ -30,8 +30,8 @@ parsed_run parse(std::vector<std::string> args, std::size_t failing_allocation =
     parsed_run run;
     testing::internal::CaptureStderr();
     fail_next_allocation_of(failing_allocation);
-    run.result = parse_command_line(static_cast<int>(args.size()), argv.data(), out.stream,
-                                    err.stream);
+    run.result =
+        parse_command_line(static_cast<int>(args.size()), argv.data(), out.stream, err.stream);
     fail_next_allocation_of(0);
     run.parser_err = testing::internal::GetCapturedStderr();
     std::string all_out = out.text();
@@ -56,7 +56,10 @@ TEST(CommandLine, RefusedCommandLinesGiveTheirMessagesAndStatus1)
         {{}, usage, no_name1, false},
         {{"-h"}, usage, "", false},
         {{"-a", "x", "-b", "y", "-h"}, usage, "", false},
-        {{"-d", "-a", "x"}, usage, "filename1=x filename2=(null) offset1=0 offset2=0\n" + no_name2, false},
+        {{"-d", "-a", "x"},
+         usage,
+         "filename1=x filename2=(null) offset1=0 offset2=0\n" + no_name2,
+         false},
         {{"-b", "y"}, usage, no_name1, false},
         {{"-z"}, "Unknown option `-z'.\n" + usage, "", true},
         {{"-?"}, "Unknown option `-?'.\n" + usage, "", true},
@@ -101,9 +104,19 @@ TEST(CommandLine, AcceptedCommandLinesFillTheSettings)
         {{"-a", "x", "-b", "y", "-o", "100", "-o", "200"}, "x", "y", 200, 0, 0},
         {{"-a", "x", "-b", "y", "-o", "abc", "-p", "0x800"}, "x", "y", 0, 0, 0},
         {{"-a", "", "-b", " spaced name "}, "", " spaced name ", 0, 0, 0},
-        {{"-a", "-leading-dash", "-b", "caf\xc3\xa9\xff"}, "-leading-dash", "caf\xc3\xa9\xff", 0, 0, 0},
+        {{"-a", "-leading-dash", "-b", "caf\xc3\xa9\xff"},
+         "-leading-dash",
+         "caf\xc3\xa9\xff",
+         0,
+         0,
+         0},
         {{"-a", long_name, "-b", "y"}, long_name, "y", 0, 0, 0},
-        {{"-a", "x", "-b", "y", "-o", "18446744073709551615", "-p", "-1"}, "x", "y", UINT64_MAX, UINT64_MAX, 0},
+        {{"-a", "x", "-b", "y", "-o", "18446744073709551615", "-p", "-1"},
+         "x",
+         "y",
+         UINT64_MAX,
+         UINT64_MAX,
+         0},
     };
     for (const row& r : rows) {
         parsed_run run = parse(r.args);
@@ -116,7 +129,8 @@ TEST(CommandLine, AcceptedCommandLinesFillTheSettings)
         EXPECT_EQ(r.offset2, s.offset2) << label;
         EXPECT_EQ(r.debug, s.debug_mode) << label;
         EXPECT_EQ("", run.out) << label;
-        EXPECT_EQ(r.debug ? "filename1=x filename2=y offset1=512 offset2=7\n" : "", run.err) << label;
+        EXPECT_EQ(r.debug ? "filename1=x filename2=y offset1=512 offset2=7\n" : "", run.err)
+            << label;
     }
 }
 
@@ -173,8 +187,8 @@ TEST(CommandLine, NameCopiesThatCannotBeAllocated)
         EXPECT_FALSE(run.result.proceed);
         EXPECT_EQ(1, run.result.status);
         EXPECT_EQ("", run.out);
-        EXPECT_EQ(std::string("Could not allocate space for filename") + (option[1] == 'a' ? "1" : "2") +
-                      ", aborting.\n",
+        EXPECT_EQ(std::string("Could not allocate space for filename") +
+                      (option[1] == 'a' ? "1" : "2") + ", aborting.\n",
                   run.err);
     }
 }

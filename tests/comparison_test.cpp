@@ -44,7 +44,8 @@ TEST(ComparisonRun, IdenticalInputsOfWholeBlocks)
     in_memory_run r = run(data, data);
     EXPECT_EQ(0, r.result.status);
     EXPECT_EQ(status_lines({0, B, 2 * B}), r.out);
-    EXPECT_EQ("EOF found in file1 at 65536\nEOF found in file2 at 65536\n" + summary(2 * B, 0, 0), r.err);
+    EXPECT_EQ("EOF found in file1 at 65536\nEOF found in file2 at 65536\n" + summary(2 * B, 0, 0),
+              r.err);
 }
 
 TEST(ComparisonRun, InputsThatEndEarly)
@@ -74,7 +75,9 @@ TEST(ComparisonRun, DifferencesInBlocksAndAcrossBorders)
     std::string other = data;
     for (std::size_t at : {std::size_t{0}, std::size_t{5}, std::size_t{8}, B - 1, B, 2 * B + 5})
         other[at] = static_cast<char>(~other[at]);
-    auto byte = [](const std::string& s, std::size_t at) { return static_cast<unsigned char>(s[at]); };
+    auto byte = [](const std::string& s, std::size_t at) {
+        return static_cast<unsigned char>(s[at]);
+    };
     auto diff = [&](std::size_t at, std::uint64_t errors) {
         return difference_at(at, byte(data, at), byte(other, at), errors);
     };
@@ -86,9 +89,10 @@ TEST(ComparisonRun, DifferencesInBlocksAndAcrossBorders)
                   status_lines({3 * B}, 6, 3),
               r.out);
     EXPECT_EQ("\n" + diff(0, 0) + diff(5, 1) + diff(8, 2) + diff(B - 1, 3) + retries +  //
-                  "\n" + diff(B, 4) + retries +                                       //
-                  "\n" + diff(2 * B + 5, 5) + retries +                               //
-                  "EOF found in file1 at 98304\nEOF found in file2 at 98304\n" + summary(3 * B, 6, 3),
+                  "\n" + diff(B, 4) + retries +                                         //
+                  "\n" + diff(2 * B + 5, 5) + retries +                                 //
+                  "EOF found in file1 at 98304\nEOF found in file2 at 98304\n" +
+                  summary(3 * B, 6, 3),
               r.err);
 }
 
@@ -96,8 +100,9 @@ TEST(ComparisonRun, ByteValuesAreShownUnsigned)
 {
     std::string zeros(B, '\0');
     in_memory_run r = run(with_byte(zeros, 7, 0xc8), zeros);
-    EXPECT_NE(std::string::npos,
-              r.err.find("DIFFERENCE count=7  file1=200 (0xc8)  file2=0 (0x00)  errors=0 i=7 block=0\n"));
+    EXPECT_NE(
+        std::string::npos,
+        r.err.find("DIFFERENCE count=7  file1=200 (0xc8)  file2=0 (0x00)  errors=0 i=7 block=0\n"));
 }
 
 TEST(ComparisonRun, TheTailIsCompared)
@@ -118,7 +123,8 @@ TEST(ComparisonRun, TheTailIsCompared)
     std::string longer = data + "extra";
     in_memory_run unequal = run(longer, data);
     EXPECT_EQ(0, unequal.result.status);
-    EXPECT_EQ("EOF found in file1 at 49157\nEOF found in file2 at 49152\n" + summary(B + B / 2, 0, 0),
+    EXPECT_EQ("EOF found in file1 at 49157\nEOF found in file2 at 49152\n" +
+                  summary(B + B / 2, 0, 0),
               unequal.err);
 }
 
@@ -127,9 +133,10 @@ TEST(ComparisonRun, ReadErrorsKeepTheTallyAndFailTheRun)
     // Five and a half blocks with one difference in block 1.
     const std::string data = random_bytes(5 * B + B / 2, 5);
     const std::string other = with_byte(data, B + 7, static_cast<unsigned char>(~data[B + 7]));
-    const std::string block1_report =
-        "\n" + difference_at(B + 7, static_cast<unsigned char>(data[B + 7]),
-                             static_cast<unsigned char>(other[B + 7]), 0) + retries;
+    const std::string block1_report = "\n" +
+                                      difference_at(B + 7, static_cast<unsigned char>(data[B + 7]),
+                                                    static_cast<unsigned char>(other[B + 7]), 0) +
+                                      retries;
     const std::string eio = "Input/output error\n";
     struct row {
         int input;
@@ -152,8 +159,10 @@ TEST(ComparisonRun, ReadErrorsKeepTheTallyAndFailTheRun)
          status_lines({0, B}) + status_lines({2 * B, 3 * B, 4 * B}, 1, 1)},
     };
     for (const row& f : rows) {
-        in_memory_run r = f.input == 1 ? run(data, other, f.fail_at) : run(data, other, std::string::npos, f.fail_at);
-        std::string label = "input " + std::to_string(f.input) + " failing at " + std::to_string(f.fail_at);
+        in_memory_run r = f.input == 1 ? run(data, other, f.fail_at)
+                                       : run(data, other, std::string::npos, f.fail_at);
+        std::string label =
+            "input " + std::to_string(f.input) + " failing at " + std::to_string(f.fail_at);
         std::uint64_t errors = f.count > B ? 1 : 0;
         EXPECT_EQ(1, r.result.status) << label;
         EXPECT_TRUE(r.result.read_error) << label;

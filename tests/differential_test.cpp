@@ -115,17 +115,18 @@ TEST_F(Differential, AgreesWithCmpOnRandomPairs)
         write_file(b, data2);
         process_result ours = run_tandemcheck(
             {"-a", a, "-b", b, "-o", std::to_string(offset1), "-p", std::to_string(offset2)});
-        process_result theirs = run_program({"/usr/bin/env", "cmp", "-l",
-                                             "-i", std::to_string(offset1) + ":" + std::to_string(offset2),
-                                             "-n", std::to_string(common), a, b});
+        process_result theirs =
+            run_program({"/usr/bin/env", "cmp", "-l", "-i",
+                         std::to_string(offset1) + ":" + std::to_string(offset2), "-n",
+                         std::to_string(common), a, b});
         std::vector<differing_byte> expected = from_cmp(theirs.out);
         std::vector<differing_byte> reported = from_tandemcheck(ours.err);
         std::set<std::uint64_t> blocks;
         for (const differing_byte& d : expected)
             blocks.insert(d.position / block_size);
-        std::string label = "pair " + std::to_string(pair) + ": lengths " + std::to_string(length1) +
-                            "/" + std::to_string(length2) + ", offsets " + std::to_string(offset1) +
-                            "/" + std::to_string(offset2);
+        std::string label = "pair " + std::to_string(pair) + ": lengths " +
+                            std::to_string(length1) + "/" + std::to_string(length2) + ", offsets " +
+                            std::to_string(offset1) + "/" + std::to_string(offset2);
         bool same = expected == reported &&
                     ours.err.find("\n\nReady, " + std::to_string(common) + " bytes read, " +
                                   std::to_string(expected.size()) + " errors found, " +
@@ -136,7 +137,8 @@ TEST_F(Differential, AgreesWithCmpOnRandomPairs)
             ++mismatches;
             EXPECT_EQ(expected, reported) << label;
             EXPECT_EQ(expected.empty() ? 0 : 1, ours.status) << label;
-            ADD_FAILURE() << label << "\n" << ours.err.substr(ours.err.size() > 300 ? ours.err.size() - 300 : 0);
+            ADD_FAILURE() << label << "\n"
+                          << ours.err.substr(ours.err.size() > 300 ? ours.err.size() - 300 : 0);
         }
         if (mismatches > 3)
             break;

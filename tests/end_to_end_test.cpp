@@ -110,10 +110,12 @@ TEST_F(EndToEnd, InputsThatCannotBeOpenedOrPositioned)
     // The largest positive offset either seeks (and meets the end at once) or
     // is refused by the file system; either way the outcome is clear.
     process_result edge = run_tandemcheck({"-a", a, "-b", a, "-o", "9223372036854775807"});
-    EXPECT_EQ(edge.status == 0 ? "EOF found in file1 at 0\n" + summary(0, 0, 0)
-                               : "seek in file1 : Invalid argument\nfseek to offset 9223372036854775807 failed in " +
-                                     a + ", aborting.\n",
-              edge.err);
+    EXPECT_EQ(
+        edge.status == 0
+            ? "EOF found in file1 at 0\n" + summary(0, 0, 0)
+            : "seek in file1 : Invalid argument\nfseek to offset 9223372036854775807 failed in " +
+                  a + ", aborting.\n",
+        edge.err);
 }
 
 TEST_F(EndToEnd, APipeReadsFromItsStartButCannotSeek)
@@ -122,13 +124,15 @@ TEST_F(EndToEnd, APipeReadsFromItsStartButCannotSeek)
     std::string a = file("a", data);
     process_result piped = run_tandemcheck({"-a", fifo("pipe1", data), "-b", a});
     EXPECT_EQ(0, piped.status);
-    EXPECT_EQ("EOF found in file1 at 98404\nEOF found in file2 at 98404\n" + summary(3 * B + 100, 0, 0),
+    EXPECT_EQ("EOF found in file1 at 98404\nEOF found in file2 at 98404\n" +
+                  summary(3 * B + 100, 0, 0),
               piped.err);
 
     std::string pipe2 = fifo("pipe2", data);
     process_result seeking = run_tandemcheck({"-a", a, "-b", pipe2, "-p", "1"});
     EXPECT_EQ(1, seeking.status);
-    EXPECT_EQ("seek in file 2 : Illegal seek\nfseek to offset 1 failed in " + pipe2 + ", aborting.\n",
+    EXPECT_EQ("seek in file 2 : Illegal seek\nfseek to offset 1 failed in " + pipe2 +
+                  ", aborting.\n",
               seeking.err);
 }
 
@@ -166,8 +170,9 @@ TEST_F(EndToEnd, ReportsCountFromTheStartOffsets)
     std::string second = file("second", std::string(100, 'y') + changed);
     process_result p = run_tandemcheck({"-d", "-a", first, "-b", second, "-o", "512", "-p", "100"});
     EXPECT_EQ(1, p.status);
-    EXPECT_EQ(without_speeds(banner + status_lines({0, B, 2 * B}) + status_lines({3 * B, 4 * B}, 1, 1)),
-              without_speeds(p.out));
+    EXPECT_EQ(
+        without_speeds(banner + status_lines({0, B, 2 * B}) + status_lines({3 * B, 4 * B}, 1, 1)),
+        without_speeds(p.out));
     EXPECT_EQ("filename1=" + first + " filename2=" + second + " offset1=512 offset2=100\n" +
                   "real file1 offset = 512\nreal file2 offset = 100\n\n" +
                   difference_at(2 * B + 5, static_cast<unsigned char>(data[2 * B + 5]),
@@ -186,8 +191,9 @@ TEST_F(EndToEnd, ALogOfBothStreamsReadsInOrder)
     merged.merge_streams = true;
     process_result p = run_tandemcheck({"-a", file("a", data), "-b", file("b", other)}, merged);
     EXPECT_EQ(1, p.status);
-    EXPECT_EQ(without_speeds(banner + status_lines({0, B}) + "\n" + difference_at(B + 1, 'a', 'b', 0) +
-                             retries + "EOF found in file1 at 65536\nEOF found in file2 at 65536\n" +
+    EXPECT_EQ(without_speeds(banner + status_lines({0, B}) + "\n" +
+                             difference_at(B + 1, 'a', 'b', 0) + retries +
+                             "EOF found in file1 at 65536\nEOF found in file2 at 65536\n" +
                              status_lines({2 * B}, 1, 1) + summary(2 * B, 1, 1)),
               without_speeds(p.out));
 }
@@ -208,7 +214,8 @@ TEST_F(EndToEnd, SparseInputsPastFourGibibytes)
     std::string small = pattern;
     small[B + 10] = static_cast<char>(~small[B + 10]);
     std::string second = file("small", small);
-    process_result p = run_tandemcheck({"-d", "-a", big, "-o", std::to_string(offset), "-b", second});
+    process_result p =
+        run_tandemcheck({"-d", "-a", big, "-o", std::to_string(offset), "-b", second});
     EXPECT_EQ(1, p.status);
     EXPECT_EQ("filename1=" + big + " filename2=" + second + " offset1=4831838211 offset2=0\n" +
                   "real file1 offset = 4831838211\nreal file2 offset = 0\n" +
@@ -219,13 +226,13 @@ TEST_F(EndToEnd, SparseInputsPastFourGibibytes)
               p.err);
 
     // Both entered past 4 GiB: positions still count from the offsets.
-    process_result both = run_tandemcheck({"-a", big, "-o", std::to_string(offset), "-b", big, "-p",
-                                           std::to_string(offset), "-d"});
+    process_result both = run_tandemcheck(
+        {"-a", big, "-o", std::to_string(offset), "-b", big, "-p", std::to_string(offset), "-d"});
     EXPECT_EQ(0, both.status);
     std::uint64_t rest = (5ull << 30) - offset;
-    EXPECT_NE(std::string::npos,
-              both.err.find("EOF found in file1 at " + std::to_string(rest) + "\nEOF found in file2 at " +
-                            std::to_string(rest) + "\n" + summary(rest, 0, 0)));
+    EXPECT_NE(std::string::npos, both.err.find("EOF found in file1 at " + std::to_string(rest) +
+                                               "\nEOF found in file2 at " + std::to_string(rest) +
+                                               "\n" + summary(rest, 0, 0)));
 }
 
 TEST_F(EndToEnd, UnreadableInputWithoutPrivileges)
@@ -254,9 +261,10 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
     other[B + 7] = static_cast<char>(~other[B + 7]);
     const std::string a = file("a", data);
     const std::string b = file("b", other);
-    const std::string block1_report =
-        "\n" + difference_at(B + 7, static_cast<unsigned char>(data[B + 7]),
-                             static_cast<unsigned char>(other[B + 7]), 0) + retries;
+    const std::string block1_report = "\n" +
+                                      difference_at(B + 7, static_cast<unsigned char>(data[B + 7]),
+                                                    static_cast<unsigned char>(other[B + 7]), 0) +
+                                      retries;
     const std::string eio = "Input/output error\n";
     struct row {
         int input;
@@ -270,15 +278,17 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
         {1, 4, 3 * B, block1_report + "tandemcheck(): fread file 1():: " + eio},
         {2, 4, 3 * B, block1_report + "tandemcheck(): fread file 2():: " + eio},
         {1, 6, 5 * B, block1_report + "tandemcheck(): fread file 1():: " + eio},
-        {2, 6, 5 * B, block1_report + "EOF found in file1 at 180224\ntandemcheck(): fread file 2():: " + eio},
+        {2, 6, 5 * B,
+         block1_report + "EOF found in file1 at 180224\ntandemcheck(): fread file 2():: " + eio},
     };
     for (const row& r : rows) {
         const std::string& target = r.input == 1 ? a : b;
         // LeakSanitizer cannot work under a tracer; the sanitizer build would
         // otherwise fail here for that reason alone.
-        process_result p = run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", "/dev/null", "-P", target, "-e",
-                                        "inject=read:error=EIO:when=" + std::to_string(r.read),
-                                        TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        process_result p =
+            run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", "/dev/null",
+                         "-P", target, "-e", "inject=read:error=EIO:when=" + std::to_string(r.read),
+                         TANDEMCHECK_BINARY, "-a", a, "-b", b});
         std::string label = "input " + std::to_string(r.input) + ", read " + std::to_string(r.read);
         std::uint64_t errors = r.count > B ? 1 : 0;
         EXPECT_EQ(1, p.status) << label;

@@ -45,7 +45,7 @@ TEST(StatusDisplay, ATerminalIsRefreshedAtMostEveryTenthOfASecond)
     progress_meter meter;
     // ms of each pass, and whether its line is shown.
     const std::vector<std::pair<std::int64_t, bool>> passes = {
-        {1000, true}, {1001, false}, {1099, false}, {1100, true}, {1150, false}, {1199, false},
+        {1000, true}, {1001, false}, {1099, false}, {1100, true},  {1150, false}, {1199, false},
         {1200, true}, {5000, true},  {5000, false}, {4000, false}, {5100, true}};
     std::string expected;
     std::uint64_t count = 0;

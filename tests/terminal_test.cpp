@@ -95,13 +95,15 @@ TEST_F(Terminal, OneWholeStatusRowThatStaysPut)
     const std::string fifo = path("drive");
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
 
-    tmux("new-session -d -s run -x 60 -y 20 'stty cols 60 rows 20; " + std::string(TANDEMCHECK_BINARY) +
-         " -a " + file + " -b " + fifo + "; echo EXIT=$?; sleep 60'");
+    tmux("new-session -d -s run -x 60 -y 20 'stty cols 60 rows 20; " +
+         std::string(TANDEMCHECK_BINARY) + " -a " + file + " -b " + fifo +
+         "; echo EXIT=$?; sleep 60'");
     signal(SIGPIPE, SIG_IGN);
     std::thread writer([&] {
         int fd = open(fifo.c_str(), O_WRONLY);
         for (std::size_t b = 0; fd >= 0 && b < blocks; ++b) {
-            if (write(fd, data.data() + b * block_size, block_size) != static_cast<ssize_t>(block_size))
+            if (write(fd, data.data() + b * block_size, block_size) !=
+                static_cast<ssize_t>(block_size))
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }

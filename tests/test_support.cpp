@@ -232,11 +232,12 @@ std::string status_lines(std::initializer_list<std::uint64_t> counts, std::uint6
     std::string text;
     for (std::uint64_t count : counts) {
         char line[256];
-        std::snprintf(line, sizeof line,
-                      "count=%llu (%.2fMB), speed=0kbps (0.00x) errors=%llu dblocks=%llu %08llx\033[K\r",
-                      static_cast<unsigned long long>(count), static_cast<double>(count) / 1e6,
-                      static_cast<unsigned long long>(errors), static_cast<unsigned long long>(dblocks),
-                      static_cast<unsigned long long>(count));
+        std::snprintf(
+            line, sizeof line,
+            "count=%llu (%.2fMB), speed=0kbps (0.00x) errors=%llu dblocks=%llu %08llx\033[K\r",
+            static_cast<unsigned long long>(count), static_cast<double>(count) / 1e6,
+            static_cast<unsigned long long>(errors), static_cast<unsigned long long>(dblocks),
+            static_cast<unsigned long long>(count));
         text += line;
     }
     return text;
@@ -246,7 +247,8 @@ std::string difference_at(std::uint64_t position, int byte1, int byte2, std::uin
 {
     char line[256];
     std::snprintf(line, sizeof line,
-                  "DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d block=%llu\n",
+                  "DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d "
+                  "block=%llu\n",
                   static_cast<unsigned long long>(position), byte1, byte1, byte2, byte2,
                   static_cast<unsigned long long>(errors), static_cast<int>(position % block_size),
                   static_cast<unsigned long long>(position / block_size));

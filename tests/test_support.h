@@ -45,9 +45,9 @@ struct process_result {
 
 // Options for run_program.
 struct run_options {
-    std::string stdin_path;        // file for standard input; /dev/null when empty
-    bool merge_streams = false;    // standard error into the same file as standard output
-    uid_t uid = 0;                 // with drop_privileges, the user to run as
+    std::string stdin_path;      // file for standard input; /dev/null when empty
+    bool merge_streams = false;  // standard error into the same file as standard output
+    uid_t uid = 0;               // with drop_privileges, the user to run as
     bool drop_privileges = false;
 };
 
@@ -55,7 +55,8 @@ struct run_options {
 process_result run_program(const std::vector<std::string>& argv, const run_options& options = {});
 
 // Runs the built tandemcheck with `args`.
-process_result run_tandemcheck(const std::vector<std::string>& args, const run_options& options = {});
+process_result run_tandemcheck(const std::vector<std::string>& args,
+                               const run_options& options = {});
 
 // Whether `program` is found on PATH.
 bool have_program(const std::string& program);

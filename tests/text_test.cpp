@@ -47,9 +47,21 @@ std::string fixed(double v, int decimals)
 
 std::vector<std::uint64_t> interesting_integers()
 {
-    std::vector<std::uint64_t> values = {0, 1, 9, 10, 99, 100, 255, 256, 32767, 32768,
-                                         0xffffffffull, 0x100000000ull, INT64_MAX,
-                                         static_cast<std::uint64_t>(INT64_MAX) + 1, UINT64_MAX - 1,
+    std::vector<std::uint64_t> values = {0,
+                                         1,
+                                         9,
+                                         10,
+                                         99,
+                                         100,
+                                         255,
+                                         256,
+                                         32767,
+                                         32768,
+                                         0xffffffffull,
+                                         0x100000000ull,
+                                         INT64_MAX,
+                                         static_cast<std::uint64_t>(INT64_MAX) + 1,
+                                         UINT64_MAX - 1,
                                          UINT64_MAX};
     for (std::uint64_t p = 1; p != 0 && p < UINT64_MAX / 10; p *= 10) {
         values.push_back(p - 1);
@@ -73,10 +85,34 @@ TEST(Text, IntegersMatchPrintf)
 
 TEST(Text, FixedPointMatchesPrintfIncludingTies)
 {
-    std::vector<double> values = {0.0, -0.0, 0.004, 0.005, 0.015, 0.025, 0.125, 0.375, 0.5, 1.5,
-                                  2.5, 3.5, 0.994999, 0.995, 0.999999, 1.005, 2.675, 1e15 + 0.5,
-                                  9007199254740993.0, 1.8446744073709552e19, 1e20 / 3, 262.144,
-                                  0.023659, 0.0236, 1e-300, DBL_MIN, 65.536, 0.065536};
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  0.004,
+                                  0.005,
+                                  0.015,
+                                  0.025,
+                                  0.125,
+                                  0.375,
+                                  0.5,
+                                  1.5,
+                                  2.5,
+                                  3.5,
+                                  0.994999,
+                                  0.995,
+                                  0.999999,
+                                  1.005,
+                                  2.675,
+                                  1e15 + 0.5,
+                                  9007199254740993.0,
+                                  1.8446744073709552e19,
+                                  1e20 / 3,
+                                  262.144,
+                                  0.023659,
+                                  0.0236,
+                                  1e-300,
+                                  DBL_MIN,
+                                  65.536,
+                                  0.065536};
     std::mt19937_64 generator(7);
     std::uniform_real_distribution<double> unit(0, 1);
     for (int i = 0; i < 5000; ++i) {
@@ -107,10 +143,12 @@ TEST(Text, DifferenceLineMatchesItsFormat)
                          static_cast<unsigned char>(generator()), generator() >> (generator() % 64),
                          static_cast<int>(generator() % 32768), generator() >> (generator() % 64)});
     for (const difference& d : cases) {
-        std::string expected = printed(
-            "DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d block=%llu\n",
-            static_cast<unsigned long long>(d.position), d.byte1, d.byte1, d.byte2, d.byte2,
-            static_cast<unsigned long long>(d.errors), d.i, static_cast<unsigned long long>(d.block));
+        std::string expected =
+            printed("DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d "
+                    "block=%llu\n",
+                    static_cast<unsigned long long>(d.position), d.byte1, d.byte1, d.byte2, d.byte2,
+                    static_cast<unsigned long long>(d.errors), d.i,
+                    static_cast<unsigned long long>(d.block));
         ASSERT_EQ(expected, difference_line(d));
     }
 }
@@ -129,9 +167,11 @@ TEST(Text, StatusLineMatchesItsFormat)
         meter.speed_factor = bits / dvd_single_speed_bits;
         std::string expected = printed(
             "count=%llu (%.2fMB), speed=%.0fkbps (%.2fx) errors=%llu dblocks=%lu %08llx\033[K\r",
-            static_cast<unsigned long long>(tally.count), static_cast<double>(tally.count) / 1000000,
-            meter.speed_kbps, meter.speed_factor, static_cast<unsigned long long>(tally.errors),
-            static_cast<unsigned long>(tally.dblocks), static_cast<unsigned long long>(tally.count));
+            static_cast<unsigned long long>(tally.count),
+            static_cast<double>(tally.count) / 1000000, meter.speed_kbps, meter.speed_factor,
+            static_cast<unsigned long long>(tally.errors),
+            static_cast<unsigned long>(tally.dblocks),
+            static_cast<unsigned long long>(tally.count));
         ASSERT_EQ(expected, status_line(tally, meter));
     }
 }

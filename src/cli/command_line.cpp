@@ -125,7 +125,8 @@ command_line parse_command_line(int argc, char* argv[], std::FILE* out, std::FIL
             if (option < 0x80 && std::isprint(option))
                 std::fprintf(out, "Unknown option `-%c'.\n", option);
             else
-                std::fprintf(out, "Unknown option character `\\x%x'.\n", static_cast<unsigned>(option));
+                std::fprintf(out, "Unknown option character `\\x%x'.\n",
+                             static_cast<unsigned>(option));
             return usage_and_stop(out);
         }
         default:  // -h, and anything else the parser hands back

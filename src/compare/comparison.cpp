@@ -40,8 +40,7 @@ struct alignas(4096) run_buffers {
 };
 
 // Writes a line to standard error outside a block's report.
-void write_notice(status_display& display, std::FILE* err, const char* format,
-                  std::uint64_t value)
+void write_notice(status_display& display, std::FILE* err, const char* format, std::uint64_t value)
 {
     display_before_error(display, false);
     std::fprintf(err, format, static_cast<unsigned long long>(value));
@@ -64,9 +63,8 @@ clock_reading read_system_clock()
                          static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000};
 }
 
-bool compare_block(const unsigned char* block1, const unsigned char* block2,
-                   std::size_t length, compare_tally& tally, report_buffer& report,
-                   status_display& display)
+bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
+                   compare_tally& tally, report_buffer& report, status_display& display)
 {
     if (std::memcmp(block1, block2, length) == 0)
         return false;

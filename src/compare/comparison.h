@@ -35,9 +35,8 @@ struct run_result {
 // for each differing byte (positions from tally.count, block tally.block) and
 // counting it in tally.errors. Returns whether any byte differed. Before the
 // first line, `display` is readied and a newline starts the report.
-bool compare_block(const unsigned char* block1, const unsigned char* block2,
-                   std::size_t length, compare_tally& tally, report_buffer& report,
-                   status_display& display);
+bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
+                   compare_tally& tally, report_buffer& report, status_display& display);
 
 // Reads both streams in lockstep until one ends or fails, reports every
 // difference on `err`, writes the status line through `display`, closes both

@@ -28,8 +28,7 @@ void meter_credit(progress_meter& meter, std::uint64_t bytes)
     meter.bytes_since_tick += static_cast<std::int64_t>(bytes);
 }
 
-std::size_t format_status_line(char* line, const compare_tally& tally,
-                               const progress_meter& meter)
+std::size_t format_status_line(char* line, const compare_tally& tally, const progress_meter& meter)
 {
     char* p = put_literal(line, "count=");
     p = put_decimal(p, tally.count);

@@ -17,10 +17,10 @@ constexpr std::size_t status_line_room = 256;
 
 // Throughput measured in whole-second steps of the calendar clock.
 struct progress_meter {
-    std::time_t last_tick = 0;           // the second at which the meter last moved on
-    std::int64_t bytes_since_tick = 0;   // bytes compared since last_tick
-    double speed_kbps = 0.0;             // throughput shown, kilobits per second
-    double speed_factor = 0.0;           // throughput shown, multiple of DVD 1x
+    std::time_t last_tick = 0;          // the second at which the meter last moved on
+    std::int64_t bytes_since_tick = 0;  // bytes compared since last_tick
+    double speed_kbps = 0.0;            // throughput shown, kilobits per second
+    double speed_factor = 0.0;          // throughput shown, multiple of DVD 1x
 };
 
 // Starts the meter at the clock reading taken before the first read.
@@ -36,8 +36,7 @@ void meter_credit(progress_meter& meter, std::uint64_t bytes);
 
 // Formats the status line into `line` (status_line_room bytes) and returns
 // its length: figures, then ESC [ K and a carriage return.
-std::size_t format_status_line(char* line, const compare_tally& tally,
-                               const progress_meter& meter);
+std::size_t format_status_line(char* line, const compare_tally& tally, const progress_meter& meter);
 
 // The status line as a string.
 std::string status_line(const compare_tally& tally, const progress_meter& meter);

@@ -11,7 +11,7 @@
 constexpr std::size_t difference_line_room = 192;
 
 // Report text gathered before it goes to standard error in large writes.
-constexpr std::size_t report_room = 64 * 1024;
+constexpr std::size_t report_room = std::size_t{64} * 1024;
 
 // One differing byte, as a DIFFERENCE line shows it.
 struct difference {

@@ -35,8 +35,8 @@ status_display make_status_display(std::FILE* out, bool terminal, int width_fd)
     return display;
 }
 
-void display_pass(status_display& display, const compare_tally& tally,
-                  const progress_meter& meter, std::int64_t now_ms)
+void display_pass(status_display& display, const compare_tally& tally, const progress_meter& meter,
+                  std::int64_t now_ms)
 {
     if (!display.terminal) {
         char line[status_line_room];

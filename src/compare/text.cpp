@@ -17,12 +17,17 @@ char* put_decimal(char* p, std::uint64_t value)
 
 char* put_hex(char* p, std::uint64_t value, int width)
 {
+    static const char hex_digits[] = "0123456789abcdef";
     char digits[16];
-    char* end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
-    for (int pad = width - static_cast<int>(end - digits); pad > 0; --pad)
+    int n = 0;
+    do {
+        digits[n++] = hex_digits[value & 15];
+        value >>= 4;
+    } while (value != 0);
+    for (int pad = width - n; pad > 0; --pad)
         *p++ = '0';
-    for (char* d = digits; d != end; ++d)
-        *p++ = *d;
+    while (n > 0)
+        *p++ = digits[--n];
     return p;
 }
 

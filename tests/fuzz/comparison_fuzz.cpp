@@ -110,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                        sink, still_clock);
     check(result.tally.count == common, "count differs from the bytes both inputs hold");
     check(result.tally.errors == errors, "errors differ from the reference count");
-    check(result.tally.dblocks == blocks.size(), "defective blocks differ from the reference count");
+    check(result.tally.dblocks == blocks.size(),
+          "defective blocks differ from the reference count");
     check(!result.read_error, "a read error on a memory stream");
     check(result.status == (errors ? exit_trouble : exit_identical), "wrong exit status");
     return 0;
