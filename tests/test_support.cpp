@@ -5,19 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <new>
 #include <random>
 #include <regex>
 #include <sstream>
 
 namespace {
-
-std::atomic<std::size_t> failing_allocation_size{0};
 
 struct memory_input {
     std::string bytes;
@@ -58,32 +54,6 @@ void remove_tree(const std::string& path)
 }
 
 }  // namespace
-
-void* operator new(std::size_t size)
-{
-    std::size_t failing = failing_allocation_size.load();
-    if (failing != 0 && size >= failing &&
-        failing_allocation_size.compare_exchange_strong(failing, 0))
-        throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-void fail_next_allocation_of(std::size_t bytes)
-{
-    failing_allocation_size = bytes;
-}
 
 memory_output::memory_output() : stream(open_memstream(&data, &size)) {}
 
