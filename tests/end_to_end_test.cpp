@@ -256,43 +256,19 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
 {
     if (!have_program("strace"))
         GTEST_SKIP() << "strace is not installed";
-    const std::string data = random_bytes(5 * B + B / 2, 5);
-    std::string other = data;
-    other[B + 7] = static_cast<char>(~other[B + 7]);
-    const std::string a = file("a", data);
-    const std::string b = file("b", other);
-    const std::string block1_report = "\n" +
-                                      difference_at(B + 7, static_cast<unsigned char>(data[B + 7]),
-                                                    static_cast<unsigned char>(other[B + 7]), 0) +
-                                      retries;
-    const std::string eio = "Input/output error\n";
-    struct row {
-        int input;
-        int read;             // the read that fails: one per 32 KiB request
-        std::uint64_t count;  // bytes compared before it
-        std::string err;
-    };
-    const std::vector<row> rows = {
-        {1, 1, 0, "tandemcheck(): fread file 1():: " + eio},
-        {2, 1, 0, "tandemcheck(): fread file 2():: " + eio},
-        {1, 4, 3 * B, block1_report + "tandemcheck(): fread file 1():: " + eio},
-        {2, 4, 3 * B, block1_report + "tandemcheck(): fread file 2():: " + eio},
-        {1, 6, 5 * B, block1_report + "tandemcheck(): fread file 1():: " + eio},
-        {2, 6, 5 * B,
-         block1_report + "EOF found in file1 at 180224\ntandemcheck(): fread file 2():: " + eio},
-    };
-    for (const row& r : rows) {
-        const std::string& target = r.input == 1 ? a : b;
+    const fault_table table = make_fault_table();
+    const std::string a = file("a", table.data);
+    const std::string b = file("b", table.other);
+    for (const fault_case& f : table.cases) {
         // LeakSanitizer cannot work under a tracer; the sanitizer build would
         // otherwise fail here for that reason alone.
-        process_result p =
-            run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", "/dev/null",
-                         "-P", target, "-e", "inject=read:error=EIO:when=" + std::to_string(r.read),
-                         TANDEMCHECK_BINARY, "-a", a, "-b", b});
-        std::string label = "input " + std::to_string(r.input) + ", read " + std::to_string(r.read);
-        std::uint64_t errors = r.count > B ? 1 : 0;
+        process_result p = run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace",
+                                        "-o", "/dev/null", "-P", f.input == 1 ? a : b, "-e",
+                                        "inject=read:error=EIO:when=" + std::to_string(f.read),
+                                        TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        std::string label = "input " + std::to_string(f.input) + ", read " + std::to_string(f.read);
         EXPECT_EQ(1, p.status) << label;
-        EXPECT_EQ(r.err + summary(r.count, errors, errors), p.err) << label;
+        EXPECT_EQ(f.err, p.err) << label;
     }
 }
 

@@ -15,37 +15,6 @@
 
 namespace {
 
-struct memory_input {
-    std::string bytes;
-    std::size_t position = 0;
-    std::size_t fail_at = std::string::npos;
-};
-
-ssize_t read_memory(void* cookie, char* buffer, std::size_t size)
-{
-    auto* input = static_cast<memory_input*>(cookie);
-    std::size_t end = std::min(input->bytes.size(), input->position + size);
-    if (input->fail_at != std::string::npos && end > input->fail_at) {
-        // Deliver what lies before the fault, then fail the next request.
-        if (input->position < input->fail_at) {
-            end = input->fail_at;
-        } else {
-            errno = EIO;
-            return -1;
-        }
-    }
-    std::size_t n = end > input->position ? end - input->position : 0;
-    std::memcpy(buffer, input->bytes.data() + input->position, n);
-    input->position += n;
-    return static_cast<ssize_t>(n);
-}
-
-int close_memory(void* cookie)
-{
-    delete static_cast<memory_input*>(cookie);
-    return 0;
-}
-
 void remove_tree(const std::string& path)
 {
     std::string command = "rm -rf '" + path + "'";
@@ -67,13 +36,6 @@ std::string memory_output::text()
 {
     std::fflush(stream);
     return std::string(data, size);
-}
-
-std::FILE* open_memory_input(const std::string& bytes, std::size_t fail_at)
-{
-    auto* input = new memory_input{bytes, 0, fail_at};
-    cookie_io_functions_t functions{read_memory, nullptr, nullptr, close_memory};
-    return fopencookie(input, "r", functions);
 }
 
 clock_reading still_clock()
@@ -193,6 +155,33 @@ const std::string usage =
     "-b      filename of second input file.\n"
     "-o      offset from start in bytes in first input file (default 0).\n"
     "-p      offset from start in bytes in second input file (default 0).\n";
+
+fault_table make_fault_table()
+{
+    using namespace expected;
+    const std::size_t B = block_size;
+    fault_table table;
+    table.data = random_bytes(5 * B + B / 2, 5);
+    table.other = table.data;
+    table.other[B + 7] = static_cast<char>(~table.other[B + 7]);
+    const std::string block1_report =
+        "\n" +
+        difference_at(B + 7, static_cast<unsigned char>(table.data[B + 7]),
+                      static_cast<unsigned char>(table.other[B + 7]), 0) +
+        retries;
+    const std::string failed1 = "tandemcheck(): fread file 1():: Input/output error\n";
+    const std::string failed2 = "tandemcheck(): fread file 2():: Input/output error\n";
+    table.cases = {
+        {1, 100, 1, 0, failed1 + summary(0, 0, 0)},
+        {2, 100, 1, 0, failed2 + summary(0, 0, 0)},
+        {1, 3 * B + 5, 4, 3 * B, block1_report + failed1 + summary(3 * B, 1, 1)},
+        {2, 3 * B + 5, 4, 3 * B, block1_report + failed2 + summary(3 * B, 1, 1)},
+        {1, 5 * B + 10, 6, 5 * B, block1_report + failed1 + summary(5 * B, 1, 1)},
+        {2, 5 * B + 10, 6, 5 * B,
+         block1_report + "EOF found in file1 at 180224\n" + failed2 + summary(5 * B, 1, 1)},
+    };
+    return table;
+}
 
 namespace expected {
 

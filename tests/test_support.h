@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compare/comparison.h"
+#include "memory_input.h"
 
 // A write stream whose bytes can be read back.
 struct memory_output {
@@ -25,10 +26,6 @@ struct memory_output {
     memory_output& operator=(const memory_output&) = delete;
     std::string text();  // flushes and returns everything written so far
 };
-
-// A read stream over `bytes` that fails with EIO once a read reaches
-// `fail_at` (never when fail_at is npos). The stream owns a copy of the bytes.
-std::FILE* open_memory_input(const std::string& bytes, std::size_t fail_at = std::string::npos);
 
 // A clock that stands still at second 1000.
 clock_reading still_clock();
@@ -95,6 +92,23 @@ std::string summary(std::uint64_t count, std::uint64_t errors, std::uint64_t dbl
 // The line that closes a defective block's report.
 extern const std::string retries;
 }  // namespace expected
+
+// One read error of the fault table: where it strikes and what follows.
+struct fault_case {
+    int input;            // the input that fails, 1 or 2
+    std::size_t fail_at;  // the byte whose read fails
+    int read;             // the same as a count of that input's 32 KiB reads
+    std::uint64_t count;  // bytes compared before the fault
+    std::string err;      // standard error of the run, summary included
+};
+
+// Two inputs of five and a half blocks with one difference in block 1, and
+// read errors in the first, a middle and the last, partial block of each.
+struct fault_table {
+    std::string data, other;
+    std::vector<fault_case> cases;
+};
+fault_table make_fault_table();
 
 // The next operator new of at least `bytes` throws std::bad_alloc.
 void fail_next_allocation_of(std::size_t bytes);

@@ -39,18 +39,31 @@ struct alignas(4096) run_buffers {
     report_buffer report;
 };
 
-// Writes a line to standard error outside a block's report.
-void write_notice(status_display& display, std::FILE* err, const char* format, std::uint64_t value)
-{
-    display_before_error(display, false);
-    std::fprintf(err, format, static_cast<unsigned long long>(value));
-}
+// What one input's read of a pass came to.
+enum class read_outcome { block, end, error };
 
-void write_read_error(status_display& display, std::FILE* err, const char* prefix)
+// Reads the next block of input `which` (1 or 2) and reports its end or a
+// read error on `err`. `count` is where the block starts.
+read_outcome read_block(std::FILE* stream, unsigned char* block, std::size_t& length, int which,
+                        std::uint64_t count, status_display& display, std::FILE* err)
 {
-    int error_number = errno;
-    display_before_error(display, false);
-    report_system_error(err, prefix, error_number);
+    length = std::fread(block, 1, block_size, stream);
+    // The error indicator comes first: a failed read also stops short.
+    if (std::ferror(stream)) {
+        int error_number = errno;
+        display_before_error(display, false);
+        report_system_error(
+            err, which == 1 ? "tandemcheck(): fread file 1():" : "tandemcheck(): fread file 2():",
+            error_number);
+        return read_outcome::error;
+    }
+    if (std::feof(stream)) {
+        display_before_error(display, false);
+        std::fprintf(err, "EOF found in file%d at %llu\n", which,
+                     static_cast<unsigned long long>(count + length));
+        return read_outcome::end;
+    }
+    return read_outcome::block;
 }
 
 }  // namespace
@@ -97,27 +110,21 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
     progress_meter meter;
     meter_start(meter, clock().seconds);
     for (bool at_end = false; !at_end;) {
-        std::size_t len1 = std::fread(buffers->block1, 1, block_size, stream1);
-        // The error indicator comes first: a failed read also stops short.
-        if (std::ferror(stream1)) {
-            write_read_error(display, err, "tandemcheck(): fread file 1():");
+        std::size_t len1 = 0, len2 = 0;
+        read_outcome read1 =
+            read_block(stream1, buffers->block1, len1, 1, tally.count, display, err);
+        if (read1 == read_outcome::error) {
             result.read_error = true;
             break;
         }
-        if (std::feof(stream1)) {
-            write_notice(display, err, "EOF found in file1 at %llu\n", tally.count + len1);
-            at_end = true;
-        }
-        std::size_t len2 = std::fread(buffers->block2, 1, block_size, stream2);
-        if (std::ferror(stream2)) {
-            write_read_error(display, err, "tandemcheck(): fread file 2():");
+        // Stream 2 is read even when stream 1 has just ended.
+        read_outcome read2 =
+            read_block(stream2, buffers->block2, len2, 2, tally.count, display, err);
+        if (read2 == read_outcome::error) {
             result.read_error = true;
             break;
         }
-        if (std::feof(stream2)) {
-            write_notice(display, err, "EOF found in file2 at %llu\n", tally.count + len2);
-            at_end = true;
-        }
+        at_end = read1 == read_outcome::end || read2 == read_outcome::end;
 
         clock_reading now = clock();
         meter_update(meter, now.seconds);

@@ -10,35 +10,9 @@
 
 #include "compare/comparison.h"
 #include "exit_status.h"
+#include "memory_input.h"
 
 namespace {
-
-struct memory_input {
-    std::string bytes;
-    std::size_t position;
-};
-
-ssize_t read_memory(void* cookie, char* buffer, std::size_t size)
-{
-    auto* input = static_cast<memory_input*>(cookie);
-    std::size_t n = std::min(size, input->bytes.size() - input->position);
-    std::memcpy(buffer, input->bytes.data() + input->position, n);
-    input->position += n;
-    return static_cast<ssize_t>(n);
-}
-
-int close_memory(void* cookie)
-{
-    delete static_cast<memory_input*>(cookie);
-    return 0;
-}
-
-// A stream over `bytes`, entered at `offset` as the seek would leave it.
-std::FILE* open_at(const std::string& bytes, std::size_t offset)
-{
-    cookie_io_functions_t functions{read_memory, nullptr, nullptr, close_memory};
-    return fopencookie(new memory_input{bytes, std::min(offset, bytes.size())}, "r", functions);
-}
 
 clock_reading still_clock()
 {
@@ -106,8 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static std::FILE* sink = std::fopen("/dev/null", "w");
     status_display display = make_status_display(sink, false, -1);
-    run_result result = run_comparison(open_at(bytes1, offset1), open_at(bytes2, offset2), display,
-                                       sink, still_clock);
+    run_result result =
+        run_comparison(open_memory_input(bytes1, offset1), open_memory_input(bytes2, offset2),
+                       display, sink, still_clock);
     check(result.tally.count == common, "count differs from the bytes both inputs hold");
     check(result.tally.errors == errors, "errors differ from the reference count");
     check(result.tally.dblocks == blocks.size(),
