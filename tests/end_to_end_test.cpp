@@ -128,6 +128,11 @@ TEST_F(EndToEnd, APipeReadsFromItsStartButCannotSeek)
                   summary(3 * B + 100, 0, 0),
               piped.err);
 
+    // An offset of 0 makes no seek, so a pipe takes it too.
+    process_result zero = run_tandemcheck({"-a", fifo("pipe0", data), "-o", "0", "-b", a});
+    EXPECT_EQ(0, zero.status);
+    EXPECT_EQ(piped.err, zero.err);
+
     std::string pipe2 = fifo("pipe2", data);
     process_result seeking = run_tandemcheck({"-a", a, "-b", pipe2, "-p", "1"});
     EXPECT_EQ(1, seeking.status);
