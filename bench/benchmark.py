@@ -64,7 +64,7 @@ def round_with_hyperfine(commands):
     with tempfile.NamedTemporaryFile(suffix=".json") as export:
         args = ["hyperfine", "--style", "none", "--warmup", "1", "--runs", "3", "-i",
                 "--export-json", export.name] + [c for _, c in commands]
-        subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         results = json.load(open(export.name))["results"]
     return [r["median"] for r in results]
 

@@ -14,10 +14,10 @@ void show(status_display& display)
 {
     if (display.width_fd >= 0)
         display.width = terminal_width(display.width_fd);
-    char fitted[status_line_room];
-    std::memcpy(fitted, display.line, display.length);
-    std::size_t length = fit_status_line(fitted, display.length, display.width);
-    std::fwrite(fitted, 1, length, display.out);
+    char line[status_line_room];
+    std::size_t length = format_status_line(line, display.tally, display.meter);
+    length = fit_status_line(line, length, display.width);
+    std::fwrite(line, 1, length, display.out);
     std::fflush(display.out);
     display.shown = true;
     display.row_live = true;
@@ -43,7 +43,8 @@ void display_pass(status_display& display, const compare_tally& tally, const pro
         std::fwrite(line, 1, format_status_line(line, tally, meter), display.out);
         return;
     }
-    display.length = format_status_line(display.line, tally, meter);
+    display.tally = tally;
+    display.meter = meter;
     display.shown = false;
     display.now_ms = now_ms;
     if (!display.row_live || now_ms - display.shown_ms >= refresh_interval_ms)

@@ -14,16 +14,16 @@ constexpr std::int64_t refresh_interval_ms = 100;
 
 // The status line's destination and, on a terminal, what the screen shows.
 struct status_display {
-    std::FILE* out = nullptr;     // standard output
-    bool terminal = false;        // out is a terminal: throttle, fit, keep one row
-    int width = 0;                // columns of the terminal; 0 when unknown
-    int width_fd = -1;            // terminal to ask for its width at each showing; -1 keeps `width`
-    char line[status_line_room];  // the newest status line (terminal only)
-    std::size_t length = 0;       // its length
-    bool shown = true;            // the newest line is on screen
-    bool row_live = false;        // the cursor stands at the start of a status row with text
-    std::int64_t now_ms = 0;      // clock of the newest pass
-    std::int64_t shown_ms = 0;    // clock when a line was last shown
+    std::FILE* out = nullptr;   // standard output
+    bool terminal = false;      // out is a terminal: throttle, fit, keep one row
+    int width = 0;              // columns of the terminal; 0 when unknown
+    int width_fd = -1;          // terminal to ask for its width at each showing; -1 keeps `width`
+    compare_tally tally;        // figures of the newest pass (terminal only),
+    progress_meter meter;       // formatted only when shown
+    bool shown = true;          // the newest line is on screen
+    bool row_live = false;      // the cursor stands at the start of a status row with text
+    std::int64_t now_ms = 0;    // clock of the newest pass
+    std::int64_t shown_ms = 0;  // clock when a line was last shown
 };
 
 // A display on `out`; with `terminal` set, `width_fd` names the terminal to
@@ -31,8 +31,8 @@ struct status_display {
 status_display make_status_display(std::FILE* out, bool terminal, int width_fd);
 
 // The status line of one pass. Off a terminal it is written at once; on a
-// terminal it is kept, and shown when the row is empty or the last showing
-// is refresh_interval_ms old.
+// terminal its figures are kept, and shown when the row is empty or the last
+// showing is refresh_interval_ms old.
 void display_pass(status_display& display, const compare_tally& tally, const progress_meter& meter,
                   std::int64_t now_ms);
 
