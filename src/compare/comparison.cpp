@@ -8,6 +8,7 @@
 
 #include "compare/inputs.h"
 #include "compare/progress.h"
+#include "compare/text.h"
 #include "exit_status.h"
 
 namespace {
@@ -76,11 +77,11 @@ clock_reading read_system_clock()
                          static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000};
 }
 
-bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
+void compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
                    compare_tally& tally, report_buffer& report, status_display& display)
 {
     if (std::memcmp(block1, block2, length) == 0)
-        return false;
+        return;
     display_before_error(display, true);
     *report_reserve(report, 1) = '\n';
     ++report.used;
@@ -95,7 +96,11 @@ bool compare_block(const unsigned char* block1, const unsigned char* block2, std
         char* start = report_reserve(report, difference_line_room);
         report.used += static_cast<std::size_t>(put_difference(start, d) - start);
     }
-    return true;
+    // No block is ever read a second time.
+    char* start = report_reserve(report, 32);
+    report.used += static_cast<std::size_t>(put_literal(start, "retries=0 read block\n") - start);
+    report_flush(report);
+    ++tally.dblocks;
 }
 
 run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display& display,
@@ -133,14 +138,7 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
         // Both reads deliver whole blocks until one input ends; then the
         // bytes both delivered are still compared.
         std::size_t length = std::min(len1, len2);
-        if (compare_block(buffers->block1, buffers->block2, length, tally, report, display)) {
-            char* p = report_reserve(report, 32);
-            static const char retries[] = "retries=0 read block\n";
-            std::memcpy(p, retries, sizeof retries - 1);
-            report.used += sizeof retries - 1;
-            report_flush(report);
-            ++tally.dblocks;
-        }
+        compare_block(buffers->block1, buffers->block2, length, tally, report, display);
         tally.count += length;
         ++tally.block;
         meter_credit(meter, length);

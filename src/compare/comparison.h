@@ -31,11 +31,11 @@ struct run_result {
     int status = 0;           // the exit status
 };
 
-// Compares `length` bytes of two blocks, adding a DIFFERENCE line to `report`
-// for each differing byte (positions from tally.count, block tally.block) and
-// counting it in tally.errors. Returns whether any byte differed. Before the
-// first line, `display` is readied and a newline starts the report.
-bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
+// Compares `length` bytes of two blocks. Each differing byte gets a
+// DIFFERENCE line (positions from tally.count, block tally.block) and counts
+// in tally.errors; a block with differences counts in tally.dblocks, and its
+// report, framed by a newline and the retries line, is written out.
+void compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
                    compare_tally& tally, report_buffer& report, status_display& display);
 
 // Reads both streams in lockstep until one ends or fails, reports every
