@@ -33,8 +33,9 @@ TEST(StatusDisplay, OffATerminalEveryPassIsWritten)
         expected += status_line(at(pass * 32768), meter);
     EXPECT_EQ(expected, out.text());
     // Nothing is added before a report either.
-    display_before_error(display, false);
-    display_before_error(display, true);
+    display_before_error(display, error_text::notice);
+    display_before_error(display, error_text::failure);
+    display_before_error(display, error_text::new_line);
     EXPECT_EQ(expected, out.text());
 }
 
@@ -68,7 +69,7 @@ TEST(StatusDisplay, ATerminalShowsTheNewestLineBeforeAReport)
     display_pass(display, at(65536), meter, 20);
     EXPECT_EQ(figures(0) + "\033[K\r", out.text());
     // A report that starts on a new line: the newest figures go above it.
-    display_before_error(display, true);
+    display_before_error(display, error_text::new_line);
     std::string expected = figures(0) + "\033[K\r" + figures(65536) + "\033[K\r";
     EXPECT_EQ(expected, out.text());
     // The report moved the cursor off the row: the next pass is shown at once.
@@ -76,16 +77,30 @@ TEST(StatusDisplay, ATerminalShowsTheNewestLineBeforeAReport)
     expected += figures(98304) + "\033[K\r";
     EXPECT_EQ(expected, out.text());
     // A notice that starts at the row's beginning gets a cleared row.
-    display_before_error(display, false);
+    display_before_error(display, error_text::notice);
     expected += "\033[K";
     EXPECT_EQ(expected, out.text());
     // Before the summary, the newest figures come back on screen.
-    display_before_error(display, true);
+    display_before_error(display, error_text::new_line);
     expected += figures(98304) + "\033[K\r";
     EXPECT_EQ(expected, out.text());
     // Already shown: nothing is repeated.
-    display_before_error(display, true);
+    display_before_error(display, error_text::new_line);
     EXPECT_EQ(expected, out.text());
+}
+
+TEST(StatusDisplay, AFailureGoesBelowTheNewestLine)
+{
+    memory_output out;
+    status_display display = make_status_display(out.stream, true, -1);
+    progress_meter meter;
+    display_pass(display, at(0), meter, 0);
+    display_pass(display, at(32768), meter, 10);
+    display_before_error(display, error_text::failure);
+    EXPECT_EQ(figures(0) + "\033[K\r" + figures(32768) + "\033[K\r\n", out.text());
+    // The summary that follows finds the figures on screen already.
+    display_before_error(display, error_text::new_line);
+    EXPECT_EQ(figures(0) + "\033[K\r" + figures(32768) + "\033[K\r\n", out.text());
 }
 
 TEST(StatusDisplay, LinesAreCutToTheTerminalWidth)

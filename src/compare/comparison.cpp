@@ -52,14 +52,14 @@ read_outcome read_block(std::FILE* stream, unsigned char* block, std::size_t& le
     // The error indicator comes first: a failed read also stops short.
     if (std::ferror(stream)) {
         int error_number = errno;
-        display_before_error(display, false);
+        display_before_error(display, error_text::failure);
         report_system_error(
             err, which == 1 ? "tandemcheck(): fread file 1():" : "tandemcheck(): fread file 2():",
             error_number);
         return read_outcome::error;
     }
     if (std::feof(stream)) {
-        display_before_error(display, false);
+        display_before_error(display, error_text::notice);
         std::fprintf(err, "EOF found in file%d at %llu\n", which,
                      static_cast<unsigned long long>(count + length));
         return read_outcome::end;
@@ -82,7 +82,7 @@ void compare_block(const unsigned char* block1, const unsigned char* block2, std
 {
     if (std::memcmp(block1, block2, length) == 0)
         return;
-    display_before_error(display, true);
+    display_before_error(display, error_text::new_line);
     *report_reserve(report, 1) = '\n';
     ++report.used;
     difference d{0, 0, 0, 0, 0, tally.block};
@@ -146,7 +146,7 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
 
     std::fclose(stream1);
     std::fclose(stream2);
-    display_before_error(display, true);
+    display_before_error(display, error_text::new_line);
     std::fprintf(err, "\n\nReady, %llu bytes read, %llu errors found, %lu defective blocks\n",
                  static_cast<unsigned long long>(tally.count),
                  static_cast<unsigned long long>(tally.errors),

@@ -51,17 +51,20 @@ void display_pass(status_display& display, const compare_tally& tally, const pro
         show(display);
 }
 
-void display_before_error(status_display& display, bool text_starts_new_line)
+void display_before_error(status_display& display, error_text text)
 {
     if (display.terminal) {
-        if (text_starts_new_line) {
+        if (text == error_text::notice) {
+            // The cursor is at the start of the status row: clear it so the
+            // notice does not land on top of old figures.
+            if (display.row_live)
+                std::fputs("\033[K", display.out);
+            display.shown = false;
+        } else {
             if (!display.shown)
                 show(display);
-        } else if (display.row_live) {
-            // The cursor is at the start of the status row: clear it so the
-            // text does not land on top of old figures.
-            std::fputs("\033[K", display.out);
-            display.shown = false;
+            if (text == error_text::failure && display.row_live)
+                std::fputc('\n', display.out);
         }
         // Whatever follows on standard error moves the cursor off the row.
         display.row_live = false;

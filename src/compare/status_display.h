@@ -36,11 +36,18 @@ status_display make_status_display(std::FILE* out, bool terminal, int width_fd);
 void display_pass(status_display& display, const compare_tally& tally, const progress_meter& meter,
                   std::int64_t now_ms);
 
+// What is about to go to standard error, as far as the screen is concerned.
+enum class error_text {
+    new_line,  // starts with a newline: a block's report, the summary
+    notice,    // an end-of-input notice; the status line of its pass follows it
+    failure,   // a read error; it belongs below the last status line
+};
+
 // Call before anything is written to standard error. Flushes `out` so that a
-// log holding both streams reads in order. On a terminal, a text that starts
-// on a new line gets the newest status line shown above it; any other text
-// gets the status row cleared for it.
-void display_before_error(status_display& display, bool text_starts_new_line);
+// log holding both streams reads in order. On a terminal the newest status
+// line is shown first, and the cursor leaves its row for a failure; a notice
+// gets the row cleared instead, since its own status line comes after it.
+void display_before_error(status_display& display, error_text text);
 
 // Length of the status line cut to fit `width` columns without wrapping
 // (one column is left free); the erase-and-return tail is kept.
