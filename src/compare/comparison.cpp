@@ -59,9 +59,10 @@ read_outcome read_block(std::FILE* stream, unsigned char* block, std::size_t& le
         return read_outcome::error;
     }
     if (std::feof(stream)) {
+        std::uint64_t end = count + length;
         display_before_error(display, error_text::notice);
         std::fprintf(err, "EOF found in file%d at %llu\n", which,
-                     static_cast<unsigned long long>(count + length));
+                     static_cast<unsigned long long>(end));
         return read_outcome::end;
     }
     return read_outcome::block;
