@@ -7,11 +7,9 @@ namespace {
 
 char* put_byte(char* p, unsigned char byte)
 {
-    static const char hex_digits[] = "0123456789abcdef";
     p = put_decimal(p, byte);
     p = put_literal(p, " (0x");
-    *p++ = hex_digits[byte >> 4];
-    *p++ = hex_digits[byte & 15];
+    p = put_hex(p, byte, 2);
     *p++ = ')';
     return p;
 }
