@@ -1,11 +1,13 @@
 // tandemcheck: verifies two inputs against each other byte for byte.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include "cli/command_line.h"
 #include "compare/comparison.h"
 #include "compare/inputs.h"
+#include "compare/interrupts.h"
 #include "compare/status_display.h"
 
 int main(int argc, char* argv[])
@@ -18,6 +20,14 @@ int main(int argc, char* argv[])
         return inputs.status;
     bool terminal = isatty(STDOUT_FILENO) == 1;
     status_display display = make_status_display(stdout, terminal, STDOUT_FILENO);
-    return run_comparison(inputs.stream1, inputs.stream2, display, stderr, read_system_clock)
-        .status;
+    display.errors_on_screen = isatty(STDERR_FILENO) == 1;
+    catch_interrupts();
+    run_result result =
+        run_comparison(inputs.stream1, inputs.stream2, display, stderr, read_system_clock);
+    if (result.signal != 0) {
+        // End by the signal itself, so that the shell sees it.
+        std::signal(result.signal, SIG_DFL);
+        std::raise(result.signal);
+    }
+    return result.status;
 }

@@ -65,7 +65,7 @@ TEST(ComparisonRun, InputsThatEndEarly)
     // Lengths off the block grid: each notice says where its input ended.
     in_memory_run ragged = run(data.substr(0, 40000), data.substr(0, 50000));
     EXPECT_EQ(0, ragged.result.status);
-    EXPECT_EQ(status_lines({0, B}), ragged.out);
+    EXPECT_EQ(status_lines({0, 40000}), ragged.out);
     EXPECT_EQ("EOF found in file1 at 40000\nEOF found in file2 at 50000\n" + summary(40000, 0, 0),
               ragged.err);
 }
@@ -113,7 +113,8 @@ TEST(ComparisonRun, TheTailIsCompared)
     std::string other = with_byte(data, B + 100, static_cast<unsigned char>(~data[B + 100]));
     in_memory_run r = run(data, other);
     EXPECT_EQ(1, r.result.status);
-    EXPECT_EQ(status_lines({0, B}), r.out);
+    // The last status line, written after the tail is compared, agrees with the summary.
+    EXPECT_EQ(status_lines({0}) + status_lines({B + B / 2}, 1, 1), r.out);
     EXPECT_EQ("EOF found in file1 at 49152\nEOF found in file2 at 49152\n\n" +
                   difference_at(B + 100, static_cast<unsigned char>(data[B + 100]),
                                 static_cast<unsigned char>(other[B + 100]), 0) +
@@ -147,6 +148,27 @@ TEST(ComparisonRun, ReadErrorsKeepTheTallyAndFailTheRun)
             out += count > B ? status_lines({count}, 1, 1) : status_lines({count});
         EXPECT_EQ(out, r.out) << label;
     }
+}
+
+// A clock that moves on by one second at every reading.
+clock_reading stepping_clock()
+{
+    static std::time_t second = 0;
+    return clock_reading{++second, 0};
+}
+
+TEST(ComparisonRun, TheMeterIsCreditedWithTheBytesCompared)
+{
+    memory_output out, err;
+    status_display display = make_status_display(out.stream, false, -1);
+    std::string data = random_bytes(2 * B + 100, 6);
+    run_comparison(open_memory_input(data), open_memory_input(data), display, err.stream,
+                   stepping_clock);
+    // Each line shows the block compared in the second before it.
+    EXPECT_EQ("count=0 (0.00MB), speed=0kbps (0.00x) errors=0 dblocks=0 00000000\033[K\r"
+              "count=32768 (0.03MB), speed=262kbps (0.02x) errors=0 dblocks=0 00008000\033[K\r"
+              "count=65636 (0.07MB), speed=262kbps (0.02x) errors=0 dblocks=0 00010064\033[K\r",
+              out.text());
 }
 
 }  // namespace

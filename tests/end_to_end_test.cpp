@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -275,6 +277,129 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
         EXPECT_EQ(1, p.status) << label;
         EXPECT_EQ(f.err, p.err) << label;
     }
+
+    // A read that a signal cut short is read again, not taken for a failure.
+    process_result plain = run_tandemcheck({"-a", a, "-b", b});
+    for (const std::string& input : {a, b}) {
+        process_result p = run_program(
+            {"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", "/dev/null", "-P",
+             input, "-e", "inject=read:error=EINTR:when=3", TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        EXPECT_EQ(plain.status, p.status) << input;
+        EXPECT_EQ(plain.err, p.err) << input;
+        EXPECT_EQ(without_speeds(plain.out), without_speeds(p.out)) << input;
+    }
+}
+
+TEST_F(EndToEnd, OutputThatCannotBeWrittenFailsTheRun)
+{
+    const std::string same = std::string(B + 10, 'x');
+    const std::string a = file("a", same), b = file("b", same);
+    const std::string differ1 = file("zeros", std::string(4 * B, '\0'));
+    const std::string differ2 = file("ones", std::string(4 * B, '\xff'));
+    const std::string finished =
+        "EOF found in file1 at 32778\nEOF found in file2 at 32778\n" + summary(B + 10, 0, 0);
+    struct row {
+        std::string stdout_path, stderr_path;
+        bool differing;
+        std::string out, err;  // what the captured streams hold
+    };
+    const std::vector<row> rows = {
+        {"/dev/full", "", false, "",
+         finished + "tandemcheck(): standard output: No space left on device\n"},
+        {closed_stream, "", false, "",
+         finished + "tandemcheck(): standard output: Bad file descriptor\n"},
+        {"", "/dev/full", false, banner + status_lines({0}) + status_lines({B + 10}), ""},
+        {"", closed_stream, false, banner + status_lines({0}) + status_lines({B + 10}), ""},
+        // The report's reader has gone: the run stops in the pass that found
+        // the first difference.
+        {"", broken_pipe, true, banner + status_lines({0}), ""},
+    };
+    for (const row& r : rows) {
+        run_options options;
+        options.stdout_path = r.stdout_path;
+        options.stderr_path = r.stderr_path;
+        options.ignore_sigpipe = true;
+        process_result p = r.differing ? run_tandemcheck({"-a", differ1, "-b", differ2}, options)
+                                       : run_tandemcheck({"-a", a, "-b", b}, options);
+        const std::string label = r.stdout_path + " / " + r.stderr_path;
+        EXPECT_EQ(1, p.status) << label;
+        EXPECT_EQ(without_speeds(r.out), without_speeds(p.out)) << label;
+        EXPECT_EQ(r.err, p.err) << label;
+    }
+}
+
+// Waits until the file at `path` holds `bytes` bytes or more, for 20 s at most.
+bool wait_for_size(const std::string& path, off_t bytes)
+{
+    for (int i = 0; i < 2000; ++i) {
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && st.st_size >= bytes)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST_F(EndToEnd, InterruptsLeaveAWholeReportAndEndByTheirSignal)
+{
+    // Busy writing a report of 32768 lines a block when SIGTERM comes.
+    const std::string all_ones(64 * B, '\xff');
+    const std::string zeros = file("zeros", std::string(64 * B, '\0'));
+    const std::string ones = file("ones", all_ones);
+    run_options busy;
+    busy.while_running = [](pid_t pid, const std::string& err) {
+        EXPECT_TRUE(wait_for_size(err, 1 << 20));
+        kill(pid, SIGTERM);
+    };
+    process_result p = run_tandemcheck({"-a", zeros, "-b", ones}, busy);
+    EXPECT_EQ(SIGTERM, p.signal);
+    const std::size_t blocks = occurrences(p.err, retries);
+    EXPECT_GE(blocks, 1u);
+    EXPECT_EQ(blocks * B, occurrences(p.err, "DIFFERENCE count="));
+    EXPECT_EQ(retries, p.err.substr(p.err.size() - retries.size())) << "a torn line";
+    EXPECT_EQ(std::string::npos, p.err.find("Ready")) << "a summary for an unfinished run";
+
+    // Waiting for a drive that delivered two blocks: the read that SIGINT
+    // cuts short is no read error, and both reports are whole.
+    const std::string drive = path("drive");
+    ASSERT_EQ(0, mkfifo(drive.c_str(), 0600));
+    std::atomic<bool> interrupted{false};
+    std::thread writer([&] {
+        int fd = open(drive.c_str(), O_WRONLY);
+        EXPECT_EQ(static_cast<ssize_t>(2 * B), write(fd, all_ones.data(), 2 * B));
+        while (!interrupted)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        close(fd);
+    });
+    std::string expected;
+    for (std::uint64_t at = 0; at < 2 * B; ++at) {
+        if (at % B == 0)
+            expected += "\n";
+        expected += difference_at(at, 0, 255, at);
+        if (at % B == B - 1)
+            expected += retries;
+    }
+    run_options waiting;
+    waiting.while_running = [&](pid_t pid, const std::string& err) {
+        EXPECT_TRUE(wait_for_size(err, static_cast<off_t>(expected.size())));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        kill(pid, SIGINT);
+        interrupted = true;
+    };
+    process_result q = run_tandemcheck({"-a", zeros, "-b", drive}, waiting);
+    writer.join();
+    EXPECT_EQ(SIGINT, q.signal);
+    EXPECT_EQ(without_speeds(banner + status_lines({0}) + status_lines({B}, B, 1)),
+              without_speeds(q.out));
+    EXPECT_TRUE(expected == q.err) << q.err.substr(0, 300);
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 // Where the status line goes, on and off a terminal.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 #include "compare/status_display.h"
@@ -132,6 +137,58 @@ TEST(StatusDisplay, LinesAreCutToTheTerminalWidth)
     display.width = 30;
     display_pass(display, at(123456789), progress_meter{}, 0);
     EXPECT_EQ(body.substr(0, 29) + "\033[K\r", out.text());
+}
+
+TEST(StatusDisplay, ARunEndsOnAFreshRowBelowTheNewestFigures)
+{
+    const std::string line0 = figures(0) + "\033[K\r", line1 = figures(32768) + "\033[K\r";
+    struct row {
+        bool terminal, errors_on_screen, report;
+        std::string out;
+    };
+    const std::vector<row> rows = {
+        {false, true, true, line0 + line1},
+        // The summary on the same screen starts a new row itself.
+        {true, true, true, line0 + line1},
+        // With the report elsewhere, nothing else would end the row.
+        {true, false, true, line0 + line1 + "\n"},
+        // Interrupted with figures on the row.
+        {true, true, false, line0 + line1 + "\n"},
+    };
+    for (const row& r : rows) {
+        memory_output out;
+        status_display display = make_status_display(out.stream, r.terminal, -1);
+        display.errors_on_screen = r.errors_on_screen;
+        display_pass(display, at(0), progress_meter{}, 0);
+        display_pass(display, at(32768), progress_meter{}, 10);
+        if (r.report)
+            display_before_error(display, error_text::new_line);
+        display_end(display);
+        EXPECT_EQ(r.out, out.text()) << r.terminal << r.errors_on_screen << r.report;
+    }
+}
+
+TEST(StatusDisplay, ATerminalThatReportsNoWidthHasEighty)
+{
+    int pipe_ends[2];
+    ASSERT_EQ(0, pipe(pipe_ends));
+    EXPECT_EQ(80, terminal_width(pipe_ends[1]));
+    close(pipe_ends[0]);
+    close(pipe_ends[1]);
+
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        GTEST_SKIP() << "no pseudo-terminal";
+    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    for (unsigned short columns : {0, 100}) {
+        struct winsize size {};
+        size.ws_col = columns;
+        ASSERT_EQ(0, ioctl(slave, TIOCSWINSZ, &size));
+        EXPECT_EQ(columns == 0 ? 80 : 100, terminal_width(slave));
+    }
+    close(slave);
+    close(master);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,17 +69,40 @@ void write_file(const std::string& path, const std::string& bytes)
     ASSERT_TRUE(out.good()) << path;
 }
 
+namespace {
+
+// Points descriptor `fd` of the child at `target`, or at `capture` when
+// `target` is empty; false when that fails.
+bool redirect(int fd, const std::string& target, int capture, int broken_pipe_end)
+{
+    if (target.empty())
+        return dup2(capture, fd) >= 0;
+    if (target == closed_stream)
+        return close(fd) == 0;
+    if (target == broken_pipe)
+        return dup2(broken_pipe_end, fd) >= 0;
+    int opened = open(target.c_str(), O_WRONLY);
+    return opened >= 0 && dup2(opened, fd) >= 0;
+}
+
+}  // namespace
+
+const std::string closed_stream = "(closed)";
+const std::string broken_pipe = "(broken pipe)";
+
 process_result run_program(const std::vector<std::string>& argv, const run_options& options)
 {
     char out_template[] = "/tmp/tandemcheck-out-XXXXXX";
     char err_template[] = "/tmp/tandemcheck-err-XXXXXX";
     int out_fd = mkstemp(out_template);
     int err_fd = mkstemp(err_template);
+    int pipe_ends[2];
     process_result result;
-    if (out_fd < 0 || err_fd < 0) {
-        ADD_FAILURE() << "mkstemp failed";
+    if (out_fd < 0 || err_fd < 0 || pipe(pipe_ends) != 0) {
+        ADD_FAILURE() << "mkstemp or pipe failed";
         return result;
     }
+    close(pipe_ends[0]);  // the reader is gone before the run starts
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -87,18 +112,32 @@ process_result run_program(const std::vector<std::string>& argv, const run_optio
     pid_t pid = fork();
     if (pid == 0) {
         int in_fd = open(in_path.c_str(), O_RDONLY);
-        if (in_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 ||
-            dup2(options.merge_streams ? out_fd : err_fd, 2) < 0)
+        if (in_fd < 0 || dup2(in_fd, 0) < 0 ||
+            !redirect(1, options.stdout_path, out_fd, pipe_ends[1]) ||
+            !redirect(2, options.stderr_path, options.merge_streams ? out_fd : err_fd,
+                      pipe_ends[1]))
             _exit(125);
         if (options.drop_privileges && (setgid(options.uid) != 0 || setuid(options.uid) != 0))
             _exit(126);
+        signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+        for (int s : {SIGINT, SIGTERM, SIGHUP})
+            signal(s, SIG_DFL);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = options.output_limit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        alarm(options.seconds);  // survives execv
         execv(args[0], args.data());
         _exit(127);
     }
+    close(pipe_ends[1]);
+    if (options.while_running)
+        options.while_running(pid, err_template);
     int wait_status = 0;
     waitpid(pid, &wait_status, 0);
     if (WIFEXITED(wait_status))
         result.status = WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status))
+        result.signal = WTERMSIG(wait_status);
     result.out = read_file(out_template);
     result.err = read_file(err_template);
     close(out_fd);

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -36,9 +39,15 @@ std::string random_bytes(std::size_t length, std::uint32_t seed);
 // The run's exit status and both streams, captured in files.
 struct process_result {
     int status = -1;  // exit status, or -1 when the process did not exit normally
+    int signal = 0;   // the signal that ended it, or 0
     std::string out;
     std::string err;
 };
+
+// Where standard output or standard error goes instead of its capture file:
+// a path, or one of these two.
+extern const std::string closed_stream;  // the descriptor is closed
+extern const std::string broken_pipe;    // a pipe whose reader has gone
 
 // Options for run_program.
 struct run_options {
@@ -46,6 +55,15 @@ struct run_options {
     bool merge_streams = false;  // standard error into the same file as standard output
     uid_t uid = 0;               // with drop_privileges, the user to run as
     bool drop_privileges = false;
+    std::string stdout_path;  // empty: captured
+    std::string stderr_path;  // empty: captured
+    bool ignore_sigpipe = false;
+    // Called while the process runs, with its pid and the file capturing its
+    // standard error.
+    std::function<void(pid_t, const std::string&)> while_running;
+    // A faulty build can read /dev/zero forever: every run is bounded.
+    unsigned seconds = 120;                     // killed by SIGALRM after this
+    std::uint64_t output_limit = 256ull << 20;  // largest file it may write, in bytes
 };
 
 // Runs `argv` (argv[0] is the program path) and waits for it.

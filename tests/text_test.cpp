@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "compare/progress.h"
 #include "compare/report.h"
 #include "compare/text.h"
+#include "test_support.h"
 
 namespace {
 
@@ -174,6 +177,24 @@ TEST(Text, StatusLineMatchesItsFormat)
             static_cast<unsigned long long>(tally.count));
         ASSERT_EQ(expected, status_line(tally, meter));
     }
+}
+
+TEST(Text, TheReportBufferIsWrittenOnlyWhenALineWouldNotFit)
+{
+    memory_output err;
+    auto report = std::make_unique<report_buffer>();
+    report->err = err.stream;
+    std::memset(report->data, 'r', report_room);
+    // One byte of room too few: what waits goes out first.
+    report->used = report_room - difference_line_room + 1;
+    char* at = report_reserve(*report, difference_line_room);
+    EXPECT_EQ(report->data, at);
+    EXPECT_EQ(std::string(report_room - difference_line_room + 1, 'r'), err.text());
+    // Exactly enough room: nothing is written yet.
+    report->used = report_room - difference_line_room;
+    at = report_reserve(*report, difference_line_room);
+    EXPECT_EQ(report->data + report_room - difference_line_room, at);
+    EXPECT_EQ(report_room - difference_line_room + 1, err.text().size());
 }
 
 }  // namespace

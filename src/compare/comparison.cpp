@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "compare/inputs.h"
+#include "compare/interrupts.h"
+#include "compare/output.h"
 #include "compare/progress.h"
 #include "compare/text.h"
 #include "exit_status.h"
@@ -41,14 +43,35 @@ struct alignas(4096) run_buffers {
 };
 
 // What one input's read of a pass came to.
-enum class read_outcome { block, end, error };
+enum class read_outcome { block, end, error, interrupted };
+
+// Reads up to a block. A read that a signal cut short is no read error: it
+// goes on, unless the signal ends the run.
+std::size_t read_whole(std::FILE* stream, unsigned char* block, bool& interrupted)
+{
+    std::size_t length = 0;
+    for (;;) {
+        errno = 0;
+        length += std::fread(block + length, 1, block_size - length, stream);
+        if (length == block_size || !std::ferror(stream) || errno != EINTR)
+            return length;
+        std::clearerr(stream);
+        if (caught_interrupt() != 0) {
+            interrupted = true;
+            return length;
+        }
+    }
+}
 
 // Reads the next block of input `which` (1 or 2) and reports its end or a
 // read error on `err`. `count` is where the block starts.
 read_outcome read_block(std::FILE* stream, unsigned char* block, std::size_t& length, int which,
                         std::uint64_t count, status_display& display, std::FILE* err)
 {
-    length = std::fread(block, 1, block_size, stream);
+    bool interrupted = false;
+    length = read_whole(stream, block, interrupted);
+    if (interrupted)
+        return read_outcome::interrupted;
     // The error indicator comes first: a failed read also stops short.
     if (std::ferror(stream)) {
         int error_number = errno;
@@ -66,6 +89,33 @@ read_outcome read_block(std::FILE* stream, unsigned char* block, std::size_t& le
         return read_outcome::end;
     }
     return read_outcome::block;
+}
+
+// Ends a run: the summary unless the run was cut short, the status row
+// ended, and a failure to write standard output said where it can be.
+void finish(run_result& result, status_display& display, report_buffer& report)
+{
+    const compare_tally& tally = result.tally;
+    display_before_error(display, error_text::new_line);
+    if (result.signal == 0 && report.write_error == 0) {
+        char summary[160];
+        int length =
+            std::snprintf(summary, sizeof summary,
+                          "\n\nReady, %llu bytes read, %llu errors found, %lu defective blocks\n",
+                          static_cast<unsigned long long>(tally.count),
+                          static_cast<unsigned long long>(tally.errors),
+                          static_cast<unsigned long>(tally.dblocks));
+        keep_first_error(report.write_error,
+                         write_whole(report.err, summary, static_cast<std::size_t>(length)));
+    }
+    display_end(display);
+    if (display.write_error != 0 && report.write_error == 0)
+        report_system_error(report.err, "tandemcheck(): standard output", display.write_error);
+    // Earlier messages went straight to the stream; its error flag tells.
+    keep_first_error(report.write_error, flush_whole(report.err));
+    bool trouble = tally.errors > 0 || result.read_error || result.signal != 0 ||
+                   display.write_error != 0 || report.write_error != 0;
+    result.status = trouble ? exit_trouble : exit_identical;
 }
 
 }  // namespace
@@ -119,13 +169,15 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
         std::size_t len1 = 0, len2 = 0;
         read_outcome read1 =
             read_block(stream1, buffers->block1, len1, 1, tally.count, display, err);
-        if (read1 == read_outcome::error) {
-            result.read_error = true;
-            break;
-        }
         // Stream 2 is read even when stream 1 has just ended.
         read_outcome read2 =
-            read_block(stream2, buffers->block2, len2, 2, tally.count, display, err);
+            read1 == read_outcome::block || read1 == read_outcome::end
+                ? read_block(stream2, buffers->block2, len2, 2, tally.count, display, err)
+                : read1;
+        if (read2 == read_outcome::interrupted) {
+            result.signal = caught_interrupt();
+            break;
+        }
         if (read2 == read_outcome::error) {
             result.read_error = true;
             break;
@@ -134,7 +186,8 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
 
         clock_reading now = clock();
         meter_update(meter, now.seconds);
-        display_pass(display, tally, meter, now.millis);
+        if (!at_end)
+            display_pass(display, tally, meter, now.millis);
 
         // Both reads deliver whole blocks until one input ends; then the
         // bytes both delivered are still compared.
@@ -143,16 +196,20 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
         tally.count += length;
         ++tally.block;
         meter_credit(meter, length);
+        // Nothing found from here on could reach anyone.
+        if (report.write_error != 0)
+            break;
+        // The last status line shows the figures of the summary.
+        if (at_end)
+            display_pass(display, tally, meter, now.millis);
+        if (!at_end && caught_interrupt() != 0) {
+            result.signal = caught_interrupt();
+            break;
+        }
     }
 
     std::fclose(stream1);
     std::fclose(stream2);
-    display_before_error(display, error_text::new_line);
-    std::fprintf(err, "\n\nReady, %llu bytes read, %llu errors found, %lu defective blocks\n",
-                 static_cast<unsigned long long>(tally.count),
-                 static_cast<unsigned long long>(tally.errors),
-                 static_cast<unsigned long>(tally.dblocks));
-    std::fflush(err);
-    result.status = (tally.errors > 0 || result.read_error) ? exit_trouble : exit_identical;
+    finish(result, display, report);
     return result;
 }

@@ -28,6 +28,7 @@ clock_reading read_system_clock();
 struct run_result {
     compare_tally tally;      // the counts shown in the summary
     bool read_error = false;  // a read failed and cut the run short
+    int signal = 0;           // the interrupt that cut the run short, or 0
     int status = 0;           // the exit status
 };
 
@@ -40,7 +41,10 @@ void compare_block(const unsigned char* block1, const unsigned char* block2, std
 
 // Reads both streams in lockstep until one ends or fails, reports every
 // difference on `err`, writes the status line through `display`, closes both
-// streams and writes the summary. Returns the tally and the exit status.
+// streams and writes the summary. Returns the tally and the exit status,
+// which is never 0 when `display` or `err` could not be written. An
+// interrupt or a failed report ends the run after the pass in progress,
+// without a summary.
 run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display& display,
                           std::FILE* err, clock_function clock);
 

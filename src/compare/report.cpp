@@ -1,6 +1,7 @@
 // The DIFFERENCE line and the report buffer.
 #include "compare/report.h"
 
+#include "compare/output.h"
 #include "compare/text.h"
 
 namespace {
@@ -42,13 +43,14 @@ std::string difference_line(const difference& d)
 
 void report_drain(report_buffer& report)
 {
-    if (report.used > 0)
-        std::fwrite(report.data, 1, report.used, report.err);
+    if (report.used > 0 && report.write_error == 0)
+        report.write_error = write_whole(report.err, report.data, report.used);
     report.used = 0;
 }
 
 void report_flush(report_buffer& report)
 {
     report_drain(report);
-    std::fflush(report.err);
+    if (report.write_error == 0)
+        report.write_error = flush_whole(report.err);
 }

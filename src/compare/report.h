@@ -34,6 +34,7 @@ std::string difference_line(const difference& d);
 struct report_buffer {
     std::FILE* err = nullptr;  // standard error
     std::size_t used = 0;      // bytes waiting in `data`
+    int write_error = 0;       // errno of the first failed write; later text is dropped
     char data[report_room];
 };
 

@@ -14,9 +14,10 @@ constexpr std::int64_t refresh_interval_ms = 100;
 
 // The status line's destination and, on a terminal, what the screen shows.
 struct status_display {
-    std::FILE* out = nullptr;   // standard output
-    bool terminal = false;      // out is a terminal: throttle, fit, keep one row
-    int width = 0;              // columns of the terminal; 0 when unknown
+    std::FILE* out = nullptr;      // standard output
+    bool terminal = false;         // out is a terminal: throttle, fit, keep one row
+    bool errors_on_screen = true;  // standard error writes to that terminal too
+    int width = 0;                 // columns of the terminal; 0 when unknown
     int width_fd = -1;          // terminal to ask for its width at each showing; -1 keeps `width`
     compare_tally tally;        // figures of the newest pass (terminal only),
     progress_meter meter;       // formatted only when shown
@@ -24,6 +25,7 @@ struct status_display {
     bool row_live = false;      // the cursor stands at the start of a status row with text
     std::int64_t now_ms = 0;    // clock of the newest pass
     std::int64_t shown_ms = 0;  // clock when a line was last shown
+    int write_error = 0;        // errno of the first failed write; nothing is written after it
 };
 
 // A display on `out`; with `terminal` set, `width_fd` names the terminal to
@@ -49,11 +51,15 @@ enum class error_text {
 // gets the row cleared instead, since its own status line comes after it.
 void display_before_error(status_display& display, error_text text);
 
+// Call when the run ends, finished or not: the newest figures are on screen
+// and a terminal's cursor stands on a fresh row below them. Flushes `out`.
+void display_end(status_display& display);
+
 // Length of the status line cut to fit `width` columns without wrapping
 // (one column is left free); the erase-and-return tail is kept.
 std::size_t fit_status_line(char* line, std::size_t length, int width);
 
-// Columns of the terminal on `fd`, or 0 when it does not say.
+// Columns of the terminal on `fd`; 80 when it does not say.
 int terminal_width(int fd);
 
 #endif

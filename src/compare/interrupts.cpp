@@ -1,0 +1,46 @@
+// Noting interrupts; the comparison loop looks at the note between passes.
+#include "compare/interrupts.h"
+
+#include <signal.h>
+
+#include <csignal>
+#include <initializer_list>
+
+namespace {
+
+volatile std::sig_atomic_t caught = 0;
+
+extern "C" void note_interrupt(int signal_number)
+{
+    if (caught != 0) {
+        // Asked twice: whoever sends it will not wait for the report.
+        std::signal(signal_number, SIG_DFL);
+        std::raise(signal_number);
+        return;
+    }
+    caught = signal_number;
+}
+
+}  // namespace
+
+void catch_interrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = note_interrupt;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a read that waits on a stalled pipe or drive must return
+    // so that the run can end.
+    action.sa_flags = 0;
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        // A signal ignored by whoever started us stays ignored.
+        if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+int caught_interrupt()
+{
+    return caught;
+}

@@ -1,0 +1,12 @@
+// The signals that end a run early: SIGINT, SIGTERM and SIGHUP.
+#ifndef TANDEMCHECK_INTERRUPTS_H
+#define TANDEMCHECK_INTERRUPTS_H
+
+// Notes the first of these signals instead of dying at once, so that the
+// run can write out what it found; a second one ends the process at once.
+void catch_interrupts();
+
+// The signal noted, or 0.
+int caught_interrupt();
+
+#endif
