@@ -6,7 +6,12 @@ temporary folder, runs every command of a group interleaved for several
 rounds, and prints medians and ratios. Uses hyperfine for each round when it
 is installed, and a plain timing loop otherwise.
 
-    python3 bench/benchmark.py [--rounds N] [--size-mib N] [--keep]
+As root, with the cgroup-v1 blkio controller, it also simulates two slow
+drives: two loop devices over one image, readahead 128 KiB, throttled to 200
+requests a second each, then to 100 MB/s each, with their page cache dropped
+before every run. The ideal there is both devices read at once by dd bs=4M.
+
+    python3 bench/benchmark.py [--rounds N] [--size-mib N] [--device-mib N] [--keep]
 """
 import argparse
 import json
@@ -99,10 +104,76 @@ def table(title, medians, baseline_names):
         print(f"  {name:<34} {seconds * 1000:>7.1f}ms  {ratios}")
 
 
+BLKIO = "/sys/fs/cgroup/blkio"
+
+
+def drop_device_cache(device):
+    sh(f"blockdev --flushbufs {device}")
+    fd = os.open(device, os.O_RDONLY)
+    try:
+        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+    finally:
+        os.close(fd)
+
+
+def simulate_devices(work, tandemcheck, options):
+    """Times reading two throttled loop devices; skips with a word why."""
+    print("\nsimulated drives")
+    if os.geteuid() != 0 or not os.path.isdir(BLKIO) or not shutil.which("losetup"):
+        print("  skipped: needs root, losetup and the cgroup-v1 blkio controller")
+        return
+    image = os.path.join(work, "device.img")
+    with open(image, "wb") as out:
+        for _ in range(max(1, options.device_mib // 16)):
+            out.write(os.urandom(16 << 20))
+    group = os.path.join(BLKIO, f"tandemcheck-bench-{os.getpid()}")
+    devices = []
+    try:
+        for _ in range(2):
+            devices.append(subprocess.run(["losetup", "-f", "--show", image], check=True,
+                                          capture_output=True, text=True).stdout.strip())
+        numbers = []
+        for device in devices:
+            with open(f"/sys/block/{os.path.basename(device)}/queue/read_ahead_kb", "w") as f:
+                f.write("128")
+            st = os.stat(device)
+            numbers.append(f"{os.major(st.st_rdev)}:{os.minor(st.st_rdev)}")
+        os.mkdir(group)
+        d1, d2 = devices
+        commands = [
+            ("ideal: dd bs=4M, both at once",
+             f"dd if={d1} of=/dev/null bs=4M status=none & dd if={d2} of=/dev/null bs=4M status=none; wait"),
+            ("tandemcheck", f"'{tandemcheck}' -a {d1} -b {d2} >/dev/null 2>&1"),
+            ("cmp", f"cmp {d1} {d2} | cat >/dev/null"),
+        ]
+        for mode, limit_file, limit in (("200 requests/s each", "blkio.throttle.read_iops_device", "200"),
+                                        ("100 MB/s each", "blkio.throttle.read_bps_device", "100000000")):
+            for name in ("blkio.throttle.read_iops_device", "blkio.throttle.read_bps_device"):
+                for number in numbers:
+                    with open(os.path.join(group, name), "w") as f:
+                        f.write(f"{number} {limit if name == limit_file else 0}")
+            times = {name: [] for name, _ in commands}
+            for _ in range(options.rounds):
+                for name, command in commands:
+                    for device in devices:
+                        drop_device_cache(device)
+                    # The shell joins the group, then runs the command in it.
+                    times[name].append(time_plain(f"echo $$ > {group}/cgroup.procs; {command}"))
+            medians = {name: statistics.median(values) for name, values in times.items()}
+            table(f"{options.device_mib} MiB from two loop devices, {mode}, page cache dropped", medians,
+                  ["ideal: dd bs=4M, both at once"])
+    finally:
+        for device in devices:
+            subprocess.run(["losetup", "-d", device])
+        if os.path.isdir(group):
+            os.rmdir(group)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--size-mib", type=int, default=1024)
+    parser.add_argument("--device-mib", type=int, default=256)
     parser.add_argument("--keep", action="store_true", help="keep the build and input folder")
     options = parser.parse_args()
 
@@ -115,11 +186,16 @@ def main():
               f"{options.size_mib} MiB identical pair, inputs in the page cache")
 
         identical = measure([
-            ("floor reader (read + memcmp)", f"exec '{floor}' '{p['a']}' '{p['b']}'"),
+            ("floor, 32 KiB requests", f"exec '{floor}' '{p['a']}' '{p['b']}' 32"),
+            ("floor, 256 KiB requests", f"exec '{floor}' '{p['a']}' '{p['b']}' 256"),
             ("tandemcheck", f"exec '{tandemcheck}' -a '{p['a']}' -b '{p['b']}' >/dev/null 2>&1"),
-            ("cmp", f"exec cmp '{p['a']}' '{p['b']}'"),
+            # As a user runs them: into a pipe (GNU cmp turns quiet into /dev/null).
+            ("tandemcheck | cat", f"'{tandemcheck}' -a '{p['a']}' -b '{p['b']}' 2>&1 | cat >/dev/null"),
+            ("cmp | cat", f"cmp '{p['a']}' '{p['b']}' 2>&1 | cat >/dev/null"),
         ], options.rounds, use_hyperfine)
-        table("identical inputs", identical, ["floor reader (read + memcmp)", "cmp"])
+        best = min(identical["floor, 32 KiB requests"], identical["floor, 256 KiB requests"])
+        identical["best floor"] = best
+        table("identical inputs", identical, ["best floor", "cmp | cat"])
 
         different = measure([
             ("tandemcheck 2>&1 >/dev/null | cat", f"'{tandemcheck}' -a '{p['zeros']}' -b '{p['random']}' 2>&1 >/dev/null | cat >/dev/null"),
@@ -134,6 +210,8 @@ def main():
                 ("stdout to /dev/null", f"script -qec \"{run} >/dev/null 2>&1\" /dev/null >/dev/null"),
             ], options.rounds, use_hyperfine)
             table("status line on a terminal (both under script(1))", terminal, ["stdout to /dev/null"])
+
+        simulate_devices(work, tandemcheck, options)
 
         if not os.access("/usr/bin/time", os.X_OK):
             print("\npeak resident size: not measured (GNU time is not installed)")

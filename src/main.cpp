@@ -8,6 +8,7 @@
 #include "compare/comparison.h"
 #include "compare/inputs.h"
 #include "compare/interrupts.h"
+#include "compare/reader.h"
 #include "compare/status_display.h"
 
 int main(int argc, char* argv[])
@@ -23,7 +24,8 @@ int main(int argc, char* argv[])
     display.errors_on_screen = isatty(STDERR_FILENO) == 1;
     catch_interrupts();
     run_result result =
-        run_comparison(inputs.stream1, inputs.stream2, display, stderr, read_system_clock);
+        run_comparison(inputs.stream1, inputs.stream2, display, stderr, read_system_clock,
+                       request_size_for(inputs.stream1), request_size_for(inputs.stream2));
     if (result.signal != 0) {
         // End by the signal itself, so that the shell sees it.
         std::signal(result.signal, SIG_DFL);

@@ -20,14 +20,15 @@ struct in_memory_run {
 };
 
 in_memory_run run(const std::string& bytes1, const std::string& bytes2,
-                  std::size_t fail1 = std::string::npos, std::size_t fail2 = std::string::npos)
+                  std::size_t fail1 = std::string::npos, std::size_t fail2 = std::string::npos,
+                  std::size_t request = B)
 {
     memory_output out, err;
     status_display display = make_status_display(out.stream, false, -1);
     in_memory_run r;
     r.result =
         run_comparison(open_memory_input(bytes1, 0, fail1), open_memory_input(bytes2, 0, fail2),
-                       display, err.stream, still_clock);
+                       display, err.stream, still_clock, request, request);
     r.out = out.text();
     r.err = err.text();
     return r;
@@ -133,20 +134,37 @@ TEST(ComparisonRun, TheTailIsCompared)
 TEST(ComparisonRun, ReadErrorsKeepTheTallyAndFailTheRun)
 {
     const fault_table table = make_fault_table();
-    for (const fault_case& f : table.cases) {
-        in_memory_run r = f.input == 1 ? run(table.data, table.other, f.fail_at)
-                                       : run(table.data, table.other, std::string::npos, f.fail_at);
-        std::string label =
-            "input " + std::to_string(f.input) + " failing at " + std::to_string(f.fail_at);
-        EXPECT_EQ(1, r.result.status) << label;
-        EXPECT_TRUE(r.result.read_error) << label;
-        EXPECT_EQ(f.count, r.result.tally.count) << label;
-        EXPECT_EQ(f.err, r.err) << label;
-        // A status line for every pass whose reads both succeeded.
-        std::string out;
-        for (std::uint64_t count = 0; count < f.count; count += B)
-            out += count > B ? status_lines({count}, 1, 1) : status_lines({count});
-        EXPECT_EQ(out, r.out) << label;
+    // Requests larger than a block meet a read error where reading a block
+    // at a time meets it.
+    for (std::size_t request : {B, 4 * B, 40 * B})
+        for (const fault_case& f : table.cases) {
+            const std::size_t none = std::string::npos;
+            in_memory_run r = f.input == 1 ? run(table.data, table.other, f.fail_at, none, request)
+                                           : run(table.data, table.other, none, f.fail_at, request);
+            std::string label = "input " + std::to_string(f.input) + " failing at " +
+                                std::to_string(f.fail_at) + ", requests of " +
+                                std::to_string(request);
+            EXPECT_EQ(1, r.result.status) << label;
+            EXPECT_TRUE(r.result.read_error) << label;
+            EXPECT_EQ(f.count, r.result.tally.count) << label;
+            EXPECT_EQ(f.err, r.err) << label;
+            // A status line for every pass whose reads both succeeded.
+            std::string out;
+            for (std::uint64_t count = 0; count < f.count; count += B)
+                out += count > B ? status_lines({count}, 1, 1) : status_lines({count});
+            EXPECT_EQ(out, r.out) << label;
+        }
+}
+
+TEST(ComparisonRun, AnUnreadableAreaPastWhatTheBlocksNeedIsNoError)
+{
+    // A drive longer than the image, unreadable from its fifth block on.
+    const std::string data = random_bytes(10 * B, 7);
+    for (std::size_t request : {B, 4 * B, 40 * B}) {
+        in_memory_run r =
+            run(data.substr(0, 2 * B + B / 2), data, std::string::npos, 5 * B, request);
+        EXPECT_EQ(0, r.result.status) << request;
+        EXPECT_EQ("EOF found in file1 at 81920\n" + summary(2 * B + B / 2, 0, 0), r.err) << request;
     }
 }
 

@@ -267,12 +267,16 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
     const std::string a = file("a", table.data);
     const std::string b = file("b", table.other);
     for (const fault_case& f : table.cases) {
+        // strace counts requests, not bytes: only an input that fails from
+        // its first read on is the same whatever the requests' size.
+        if (f.read != 1)
+            continue;
         // LeakSanitizer cannot work under a tracer; the sanitizer build would
         // otherwise fail here for that reason alone.
-        process_result p = run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace",
-                                        "-o", "/dev/null", "-P", f.input == 1 ? a : b, "-e",
-                                        "inject=read:error=EIO:when=" + std::to_string(f.read),
-                                        TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        process_result p =
+            run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", "/dev/null",
+                         "-P", f.input == 1 ? a : b, "-e", "inject=read:error=EIO:when=1+",
+                         TANDEMCHECK_BINARY, "-a", a, "-b", b});
         std::string label = "input " + std::to_string(f.input) + ", read " + std::to_string(f.read);
         EXPECT_EQ(1, p.status) << label;
         EXPECT_EQ(f.err, p.err) << label;

@@ -159,9 +159,24 @@ TEST(Text, DifferenceLineMatchesItsFormat)
 TEST(Text, StatusLineMatchesItsFormat)
 {
     std::mt19937_64 generator(5);
-    for (int i = 0; i < 3000; ++i) {
+    // Rounding ties of the megabytes, exact in binary (125000) or not, and
+    // the edges of the fast rounding.
+    const std::vector<std::uint64_t> counts = {UINT64_MAX,
+                                               0,
+                                               5000,
+                                               15000,
+                                               125000,
+                                               995000,
+                                               9995000,
+                                               32768,
+                                               1ull << 50,
+                                               (1ull << 50) - 1,
+                                               (1ull << 50) + 5000,
+                                               1125899906845000,
+                                               9007199254740993};
+    for (std::size_t i = 0; i < 3000 + counts.size(); ++i) {
         compare_tally tally;
-        tally.count = i == 0 ? UINT64_MAX : generator() >> (generator() % 64);
+        tally.count = i < counts.size() ? counts[i] : generator() >> (generator() % 64);
         tally.errors = generator() >> (generator() % 64);
         tally.dblocks = generator() >> (generator() % 64);
         progress_meter meter;

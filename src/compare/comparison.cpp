@@ -10,6 +10,7 @@
 #include "compare/interrupts.h"
 #include "compare/output.h"
 #include "compare/progress.h"
+#include "compare/reader.h"
 #include "compare/text.h"
 #include "exit_status.h"
 
@@ -34,61 +35,24 @@ std::size_t next_difference(const unsigned char* block1, const unsigned char* bl
     return from;
 }
 
-// The buffers of a run, made once. Page-aligned: the kernel copies reads
-// into them markedly faster than into buffers a few bytes past a page start.
-struct alignas(4096) run_buffers {
-    unsigned char block1[block_size];
-    unsigned char block2[block_size];
-    report_buffer report;
-};
-
-// What one input's read of a pass came to.
-enum class read_outcome { block, end, error, interrupted };
-
-// Reads up to a block. A read that a signal cut short is no read error: it
-// goes on, unless the signal ends the run.
-std::size_t read_whole(std::FILE* stream, unsigned char* block, bool& interrupted)
-{
-    std::size_t length = 0;
-    for (;;) {
-        errno = 0;
-        length += std::fread(block + length, 1, block_size - length, stream);
-        if (length == block_size || !std::ferror(stream) || errno != EINTR)
-            return length;
-        std::clearerr(stream);
-        if (caught_interrupt() != 0) {
-            interrupted = true;
-            return length;
-        }
-    }
-}
-
 // Reads the next block of input `which` (1 or 2) and reports its end or a
 // read error on `err`. `count` is where the block starts.
-read_outcome read_block(std::FILE* stream, unsigned char* block, std::size_t& length, int which,
-                        std::uint64_t count, status_display& display, std::FILE* err)
+read_outcome read_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
+                        int which, std::uint64_t count, status_display& display, std::FILE* err)
 {
-    bool interrupted = false;
-    length = read_whole(stream, block, interrupted);
-    if (interrupted)
-        return read_outcome::interrupted;
-    // The error indicator comes first: a failed read also stops short.
-    if (std::ferror(stream)) {
-        int error_number = errno;
+    int error_number = 0;
+    read_outcome outcome = next_block(reader, block, length, error_number);
+    if (outcome == read_outcome::error) {
         display_before_error(display, error_text::failure);
         report_system_error(
             err, which == 1 ? "tandemcheck(): fread file 1():" : "tandemcheck(): fread file 2():",
             error_number);
-        return read_outcome::error;
-    }
-    if (std::feof(stream)) {
-        std::uint64_t end = count + length;
+    } else if (outcome == read_outcome::end) {
         display_before_error(display, error_text::notice);
         std::fprintf(err, "EOF found in file%d at %llu\n", which,
-                     static_cast<unsigned long long>(end));
-        return read_outcome::end;
+                     static_cast<unsigned long long>(count + length));
     }
-    return read_outcome::block;
+    return outcome;
 }
 
 // Ends a run: the summary unless the run was cut short, the status row
@@ -155,10 +119,13 @@ void compare_block(const unsigned char* block1, const unsigned char* block2, std
 }
 
 run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display& display,
-                          std::FILE* err, clock_function clock)
+                          std::FILE* err, clock_function clock, std::size_t request1,
+                          std::size_t request2)
 {
-    std::unique_ptr<run_buffers> buffers(new run_buffers);
-    report_buffer& report = buffers->report;
+    input_reader reader1 = make_reader(stream1, request1);
+    input_reader reader2 = make_reader(stream2, request2);
+    std::unique_ptr<report_buffer> report_room(new report_buffer);
+    report_buffer& report = *report_room;
     report.err = err;
 
     run_result result;
@@ -167,13 +134,13 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
     meter_start(meter, clock().seconds);
     for (bool at_end = false; !at_end;) {
         std::size_t len1 = 0, len2 = 0;
-        read_outcome read1 =
-            read_block(stream1, buffers->block1, len1, 1, tally.count, display, err);
+        const unsigned char* block1 = nullptr;
+        const unsigned char* block2 = nullptr;
+        read_outcome read1 = read_block(reader1, block1, len1, 1, tally.count, display, err);
         // Stream 2 is read even when stream 1 has just ended.
-        read_outcome read2 =
-            read1 == read_outcome::block || read1 == read_outcome::end
-                ? read_block(stream2, buffers->block2, len2, 2, tally.count, display, err)
-                : read1;
+        read_outcome read2 = read1 == read_outcome::block || read1 == read_outcome::end
+                                 ? read_block(reader2, block2, len2, 2, tally.count, display, err)
+                                 : read1;
         if (read2 == read_outcome::interrupted) {
             result.signal = caught_interrupt();
             break;
@@ -192,7 +159,7 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
         // Both reads deliver whole blocks until one input ends; then the
         // bytes both delivered are still compared.
         std::size_t length = std::min(len1, len2);
-        compare_block(buffers->block1, buffers->block2, length, tally, report, display);
+        compare_block(block1, block2, length, tally, report, display);
         tally.count += length;
         ++tally.block;
         meter_credit(meter, length);

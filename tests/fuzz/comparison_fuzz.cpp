@@ -50,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t offset1 = in.take(2) % 3000;
     std::size_t offset2 = in.take(2) % 3000;
     std::uint32_t seed = in.take(4);
+    // Requests of one to five blocks per input: the counts must not change.
+    std::size_t request1 = block_size * (1 + in.take(1) % 5);
+    std::size_t request2 = block_size * (1 + in.take(1) % 5);
 
     // Both inputs hold the same bytes from their offsets on, then the rest
     // of the fuzz input plants differences: a position and an xor mask each.
@@ -82,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     status_display display = make_status_display(sink, false, -1);
     run_result result =
         run_comparison(open_memory_input(bytes1, offset1), open_memory_input(bytes2, offset2),
-                       display, sink, still_clock);
+                       display, sink, still_clock, request1, request2);
     check(result.tally.count == common, "count differs from the bytes both inputs hold");
     check(result.tally.errors == errors, "errors differ from the reference count");
     check(result.tally.dblocks == blocks.size(),
