@@ -13,15 +13,21 @@
 
 int main(int argc, char* argv[])
 {
+    bool terminal = isatty(STDOUT_FILENO) == 1;
+    // Off a terminal a status line goes out for every block: write them in
+    // large pieces. (Before anything is written, as setvbuf requires.)
+    if (!terminal)
+        std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{64} * 1024);
     command_line parsed = parse_command_line(argc, argv, stdout, stderr);
     if (!parsed.proceed)
         return parsed.status;
     input_pair inputs = open_inputs(parsed.settings, stderr);
     if (!inputs.ok)
         return inputs.status;
-    bool terminal = isatty(STDOUT_FILENO) == 1;
     status_display display = make_status_display(stdout, terminal, STDOUT_FILENO);
     display.errors_on_screen = isatty(STDERR_FILENO) == 1;
+    if (terminal)
+        display.length = length_to_compare(inputs.stream1, inputs.stream2);
     catch_interrupts();
     run_result result =
         run_comparison(inputs.stream1, inputs.stream2, display, stderr, read_system_clock,

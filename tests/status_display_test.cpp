@@ -131,12 +131,66 @@ TEST(StatusDisplay, LinesAreCutToTheTerminalWidth)
         text.resize(fit_status_line(text.data(), text.size(), r.width));
         EXPECT_EQ(r.shown + "\033[K\r", text) << "width " << r.width;
     }
+}
 
-    memory_output out;
-    status_display display = make_status_display(out.stream, true, -1);
-    display.width = 30;
-    display_pass(display, at(123456789), progress_meter{}, 0);
-    EXPECT_EQ(body.substr(0, 29) + "\033[K\r", out.text());
+TEST(StatusDisplay, NarrowTerminalsLeaveOutWholeFiguresLeastNeededFirst)
+{
+    compare_tally tally = at(123456789);
+    tally.errors = 3;
+    tally.dblocks = 1;
+    progress_meter meter;
+    meter.speed_kbps = 262.144;
+    meter.speed_factor = 262144.0 / 11080000;
+    const std::string all = "count=123456789 (123.46MB), speed=262kbps (0.02x) errors=3 dblocks=1 "
+                            "075bcd15  42% 1:23 left";
+    const std::string no_position =
+        "count=123456789 (123.46MB), speed=262kbps (0.02x) errors=3 dblocks=1  42% 1:23 left";
+    const std::string no_megabytes =
+        "count=123456789, speed=262kbps (0.02x) errors=3 dblocks=1  42% 1:23 left";
+    const std::string no_factor =
+        "count=123456789, speed=262kbps errors=3 dblocks=1  42% 1:23 left";
+    const std::string no_speed = "count=123456789 errors=3 dblocks=1  42% 1:23 left";
+    const std::string no_time = "count=123456789 errors=3 dblocks=1  42%";
+    auto width = [](const std::string& line) { return static_cast<int>(line.size()) + 1; };
+    struct row {
+        int width;
+        progress_outlook outlook;
+        std::string shown;
+    };
+    const std::vector<row> rows = {
+        {0, {42, 83}, all},  // width unknown to the caller
+        {width(all), {42, 83}, all},
+        {width(all) - 1, {42, 83}, no_position},
+        {width(no_position) - 1, {42, 83}, no_megabytes},
+        {72, {42, 83}, no_factor},
+        {width(no_megabytes) - 1, {42, 83}, no_factor},
+        {width(no_factor) - 1, {42, 83}, no_speed},
+        {width(no_speed) - 1, {42, 83}, no_time},
+        {width(no_time) - 1, {42, 83}, no_time.substr(0, no_time.size() - 1)},
+        {11, {42, 83}, "count=1234"},
+        // Before an estimate, and without a length: nothing, or the percent alone.
+        {200, {42, -1}, all.substr(0, all.size() - 10)},
+        {200, {}, all.substr(0, all.size() - 15)},
+        {width(no_speed), {100, -1}, "count=123456789 errors=3 dblocks=1  100%"},
+    };
+    for (const row& r : rows) {
+        char line[512];
+        std::size_t length = terminal_line(line, tally, meter, r.outlook, r.width);
+        EXPECT_EQ(r.shown + "\033[K\r", std::string(line, length)) << "width " << r.width;
+    }
+}
+
+TEST(StatusDisplay, TimeLeftReadsAsMinutesOrHours)
+{
+    const std::vector<std::pair<std::uint64_t, std::string>> rows = {
+        {0, "0:00"},       {9, "0:09"},         {83, "1:23"},
+        {599, "9:59"},     {3599, "59:59"},     {3600, "1:00:00"},
+        {3661, "1:01:01"}, {36000, "10:00:00"}, {359999, "99:59:59"},
+    };
+    for (const auto& [seconds, text] : rows) {
+        char buffer[32];
+        EXPECT_EQ(text, std::string(buffer, put_duration(buffer, seconds)));
+    }
 }
 
 TEST(StatusDisplay, ARunEndsOnAFreshRowBelowTheNewestFigures)

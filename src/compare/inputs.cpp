@@ -1,10 +1,20 @@
 // Opening and positioning the inputs.
 #include "compare/inputs.h"
 
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+// Each system asks a disk for its size in its own way.
+#if defined(__linux__)
+#include <linux/fs.h>
+#elif __has_include(<sys/disk.h>)
+#include <sys/disk.h>
+#endif
 
 #include "exit_status.h"
 
@@ -39,7 +49,51 @@ bool seek_to(std::FILE* stream, std::uint64_t offset, const char* perror_prefix,
     return false;
 }
 
+// The size of the disk behind `fd`, or nothing where it cannot be asked.
+std::optional<std::uint64_t> disk_size(int fd)
+{
+#if defined(BLKGETSIZE64)
+    std::uint64_t bytes = 0;
+    if (ioctl(fd, BLKGETSIZE64, &bytes) == 0)
+        return bytes;
+#elif defined(DIOCGMEDIASIZE)
+    off_t bytes = 0;
+    if (ioctl(fd, DIOCGMEDIASIZE, &bytes) == 0 && bytes >= 0)
+        return static_cast<std::uint64_t>(bytes);
+#else
+    (void)fd;
+#endif
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::uint64_t> known_length(std::FILE* stream)
+{
+    int fd = fileno(stream);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0)
+        return std::nullopt;
+    std::optional<std::uint64_t> size;
+    if (S_ISREG(st.st_mode) && st.st_size > 0)
+        size = static_cast<std::uint64_t>(st.st_size);
+    else if (S_ISBLK(st.st_mode))
+        size = disk_size(fd);
+    off_t position = ftello(stream);
+    if (!size || position < 0)
+        return std::nullopt;
+    // An offset past the end leaves nothing to compare.
+    return *size - std::min(*size, static_cast<std::uint64_t>(position));
+}
+
+std::optional<std::uint64_t> length_to_compare(std::FILE* stream1, std::FILE* stream2)
+{
+    std::optional<std::uint64_t> length1 = known_length(stream1);
+    std::optional<std::uint64_t> length2 = known_length(stream2);
+    if (length1 && length2)
+        return std::min(*length1, *length2);
+    return length1 ? length1 : length2;
+}
 
 void report_system_error(std::FILE* err, const char* prefix, int error_number)
 {

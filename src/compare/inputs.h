@@ -2,7 +2,9 @@
 #ifndef TANDEMCHECK_INPUTS_H
 #define TANDEMCHECK_INPUTS_H
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "cli/run_settings.h"
 
@@ -17,6 +19,15 @@ struct input_pair {
 // Opens both inputs read-only and seeks to the start offsets. Failures are
 // reported on `err`; on failure no stream is left open.
 input_pair open_inputs(const run_settings& settings, std::FILE* err);
+
+// How many bytes `stream` holds from its position on, where that can be
+// known: regular files and disks. Pipes, character devices and regular
+// files that report no size (as those under /proc do) give nothing.
+std::optional<std::uint64_t> known_length(std::FILE* stream);
+
+// The most a run over these two streams can compare: the smaller of their
+// known lengths, or nothing when neither is known.
+std::optional<std::uint64_t> length_to_compare(std::FILE* stream1, std::FILE* stream2);
 
 // Writes "prefix: system text for error_number" as perror does, but to `err`.
 void report_system_error(std::FILE* err, const char* prefix, int error_number);

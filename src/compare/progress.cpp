@@ -26,29 +26,38 @@ char* put_megabytes(char* p, std::uint64_t count)
 }
 
 // The speed figures change once a second at most, while a line is
-// formatted for every block: the last text is kept.
+// formatted for every block: the last texts are kept.
 struct speed_text {
     double kbps = -1;
     double factor = -1;
-    std::size_t length = 0;
-    char text[160];
+    std::size_t kbps_length = 0;
+    std::size_t factor_length = 0;
+    char kbps_text[80];
+    char factor_text[80];
 };
 
 speed_text last_speeds;
 
-char* put_speeds(char* p, const progress_meter& meter)
+const speed_text& speeds_of(const progress_meter& meter)
 {
     speed_text& memo = last_speeds;
-    if (memo.kbps != meter.speed_kbps || memo.factor != meter.speed_factor) {
-        char* q = put_fixed(memo.text, meter.speed_kbps, 0);
-        q = put_literal(q, "kbps (");
-        q = put_fixed(q, meter.speed_factor, 2);
-        memo.length = static_cast<std::size_t>(q - memo.text);
+    if (memo.kbps != meter.speed_kbps) {
+        memo.kbps_length = static_cast<std::size_t>(put_fixed(memo.kbps_text, meter.speed_kbps, 0) -
+                                                    memo.kbps_text);
         memo.kbps = meter.speed_kbps;
+    }
+    if (memo.factor != meter.speed_factor) {
+        memo.factor_length = static_cast<std::size_t>(
+            put_fixed(memo.factor_text, meter.speed_factor, 2) - memo.factor_text);
         memo.factor = meter.speed_factor;
     }
-    std::memcpy(p, memo.text, memo.length);
-    return p + memo.length;
+    return memo;
+}
+
+char* put_text(char* p, const char* text, std::size_t length)
+{
+    std::memcpy(p, text, length);
+    return p + length;
 }
 
 }  // namespace
@@ -78,20 +87,43 @@ void meter_credit(progress_meter& meter, std::uint64_t bytes)
     meter.bytes_since_tick += static_cast<std::int64_t>(bytes);
 }
 
-std::size_t format_status_line(char* line, const compare_tally& tally, const progress_meter& meter)
+char* put_status_figures(char* p, const compare_tally& tally, const progress_meter& meter,
+                         unsigned leave_out)
 {
-    char* p = put_literal(line, "count=");
+    p = put_literal(p, "count=");
     p = put_decimal(p, tally.count);
-    p = put_literal(p, " (");
-    p = put_megabytes(p, tally.count);
-    p = put_literal(p, "MB), speed=");
-    p = put_speeds(p, meter);
-    p = put_literal(p, "x) errors=");
+    if (!(leave_out & leave_out_megabytes)) {
+        p = put_literal(p, " (");
+        p = put_megabytes(p, tally.count);
+        p = put_literal(p, "MB)");
+    }
+    if (!(leave_out & leave_out_speed) || !(leave_out & leave_out_factor)) {
+        const speed_text& speeds = speeds_of(meter);
+        if (!(leave_out & leave_out_speed)) {
+            p = put_literal(p, ", speed=");
+            p = put_text(p, speeds.kbps_text, speeds.kbps_length);
+            p = put_literal(p, "kbps");
+        }
+        if (!(leave_out & leave_out_factor)) {
+            p = put_literal(p, " (");
+            p = put_text(p, speeds.factor_text, speeds.factor_length);
+            p = put_literal(p, "x)");
+        }
+    }
+    p = put_literal(p, " errors=");
     p = put_decimal(p, tally.errors);
     p = put_literal(p, " dblocks=");
     p = put_decimal(p, tally.dblocks);
-    p = put_literal(p, " ");
-    p = put_hex(p, tally.count, 8);
+    if (!(leave_out & leave_out_position)) {
+        p = put_literal(p, " ");
+        p = put_hex(p, tally.count, 8);
+    }
+    return p;
+}
+
+std::size_t format_status_line(char* line, const compare_tally& tally, const progress_meter& meter)
+{
+    char* p = put_status_figures(line, tally, meter, 0);
     p = put_literal(p, "\033[K\r");
     return static_cast<std::size_t>(p - line);
 }

@@ -34,6 +34,17 @@ void meter_update(progress_meter& meter, std::time_t now);
 // Credits bytes compared in this pass.
 void meter_credit(progress_meter& meter, std::uint64_t bytes);
 
+// Figures that a narrow terminal can do without, least needed first.
+constexpr unsigned leave_out_position = 1;   // the count in hexadecimal
+constexpr unsigned leave_out_megabytes = 2;  // "(1.05MB)"
+constexpr unsigned leave_out_factor = 4;     // "(23.66x)"
+constexpr unsigned leave_out_speed = 8;      // "speed=262144kbps"
+
+// Writes the figures of the status line at `p`, without those named in
+// `leave_out`, and returns their end (status_line_room bytes at most).
+char* put_status_figures(char* p, const compare_tally& tally, const progress_meter& meter,
+                         unsigned leave_out);
+
 // Formats the status line into `line` (status_line_room bytes) and returns
 // its length: figures, then ESC [ K and a carriage return.
 std::size_t format_status_line(char* line, const compare_tally& tally, const progress_meter& meter);

@@ -4,8 +4,11 @@
 #include <sys/ioctl.h>
 
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "compare/output.h"
+#include "compare/text.h"
 
 namespace {
 
@@ -29,13 +32,66 @@ void flush(status_display& display)
         display.write_error = flush_whole(display.out);
 }
 
+// Room for the figures and the outlook.
+constexpr std::size_t terminal_line_room = status_line_room + 64;
+
+// Up to this much time left is worth showing.
+constexpr std::int64_t longest_estimate = 100 * 3600;
+
+// Smooths the throughput over the last few seconds: each sample weighs a
+// quarter, so a change in speed shows within two or three seconds while
+// one slow block does not swing the estimate.
+void sample_throughput(status_display& display, std::uint64_t count, std::int64_t now_ms)
+{
+    if (display.sample_ms < 0) {
+        display.sample_ms = now_ms;
+        display.sample_count = count;
+        return;
+    }
+    std::int64_t elapsed = now_ms - display.sample_ms;
+    if (elapsed < sample_interval_ms)
+        return;
+    double rate = static_cast<double>(count - display.sample_count) / static_cast<double>(elapsed);
+    display.rate = display.rate > 0 ? 0.25 * rate + 0.75 * display.rate : rate;
+    display.sample_ms = now_ms;
+    display.sample_count = count;
+}
+
+// Leaves out the next figure; false when there is none left to leave out.
+bool leave_out_more(unsigned& leave_out)
+{
+    for (unsigned figure :
+         {leave_out_position, leave_out_megabytes, leave_out_factor, leave_out_speed}) {
+        if (!(leave_out & figure)) {
+            leave_out |= figure;
+            return true;
+        }
+    }
+    return false;
+}
+
+char* put_outlook(char* p, const progress_outlook& outlook, bool with_time)
+{
+    if (outlook.percent < 0)
+        return p;
+    p = put_literal(p, "  ");
+    p = put_decimal(p, static_cast<std::uint64_t>(outlook.percent));
+    *p++ = '%';
+    if (with_time && outlook.seconds_left >= 0) {
+        *p++ = ' ';
+        p = put_duration(p, static_cast<std::uint64_t>(outlook.seconds_left));
+        p = put_literal(p, " left");
+    }
+    return p;
+}
+
 void show(status_display& display)
 {
     if (display.width_fd >= 0)
         display.width = terminal_width(display.width_fd);
-    char line[status_line_room];
-    std::size_t length = format_status_line(line, display.tally, display.meter);
-    length = fit_status_line(line, length, display.width);
+    char line[terminal_line_room];
+    std::size_t length =
+        terminal_line(line, display.tally, display.meter, outlook_of(display), display.width);
     put(display, line, length);
     flush(display);
     display.shown = true;
@@ -66,6 +122,8 @@ void display_pass(status_display& display, const compare_tally& tally, const pro
     display.meter = meter;
     display.shown = false;
     display.now_ms = now_ms;
+    if (display.length)
+        sample_throughput(display, tally.count, now_ms);
     if (!display.row_live || now_ms - display.shown_ms >= refresh_interval_ms)
         show(display);
 }
@@ -103,6 +161,68 @@ void display_end(status_display& display)
         display.row_live = false;
     }
     flush(display);
+}
+
+progress_outlook outlook_of(const status_display& display)
+{
+    progress_outlook outlook;
+    if (!display.length)
+        return outlook;
+    std::uint64_t length = *display.length;
+    std::uint64_t count = display.tally.count;
+    if (count >= length) {
+        outlook.percent = 100;
+        return outlook;
+    }
+    // Rounded down, so 100% means all of it; count * 100 cannot overflow below 2^57.
+    outlook.percent =
+        count < (std::uint64_t{1} << 57)
+            ? static_cast<int>(count * 100 / length)
+            : static_cast<int>(static_cast<double>(count) / static_cast<double>(length) * 100);
+    if (display.rate > 0) {
+        double seconds = static_cast<double>(length - count) / display.rate / 1000;
+        if (seconds < static_cast<double>(longest_estimate))
+            outlook.seconds_left = static_cast<std::int64_t>(seconds + 0.5);
+    }
+    return outlook;
+}
+
+std::size_t terminal_line(char* line, const compare_tally& tally, const progress_meter& meter,
+                          const progress_outlook& outlook, int width)
+{
+    // One column stays free: a line that fills the row wraps on some terminals.
+    const std::size_t room = width <= 0  ? terminal_line_room
+                             : width > 1 ? static_cast<std::size_t>(width - 1)
+                                         : 0;
+    unsigned leave_out = 0;
+    bool with_time = true;
+    std::size_t length = 0;
+    for (;;) {
+        char* p = put_status_figures(line, tally, meter, leave_out);
+        p = put_outlook(p, outlook, with_time);
+        length = static_cast<std::size_t>(p - line);
+        if (length <= room || !(leave_out_more(leave_out) || std::exchange(with_time, false)))
+            break;
+    }
+    put_literal(line + length, line_tail);
+    return fit_status_line(line, length + tail_length, width);
+}
+
+char* put_duration(char* p, std::uint64_t seconds)
+{
+    std::uint64_t minutes = seconds / 60;
+    if (minutes >= 60) {
+        p = put_decimal(p, minutes / 60);
+        *p++ = ':';
+        *p++ = static_cast<char>('0' + minutes % 60 / 10);
+        *p++ = static_cast<char>('0' + minutes % 10);
+    } else {
+        p = put_decimal(p, minutes);
+    }
+    *p++ = ':';
+    *p++ = static_cast<char>('0' + seconds % 60 / 10);
+    *p++ = static_cast<char>('0' + seconds % 10);
+    return p;
 }
 
 std::size_t fit_status_line(char* line, std::size_t length, int width)

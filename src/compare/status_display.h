@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "compare/progress.h"
 #include "compare/tally.h"
@@ -26,7 +27,32 @@ struct status_display {
     std::int64_t now_ms = 0;    // clock of the newest pass
     std::int64_t shown_ms = 0;  // clock when a line was last shown
     int write_error = 0;        // errno of the first failed write; nothing is written after it
+    std::optional<std::uint64_t> length;  // the most the run compares, where known (terminal only)
+    std::int64_t sample_ms = -1;          // when the throughput was last sampled
+    std::uint64_t sample_count = 0;       // the count at that sample
+    double rate = 0;                      // smoothed throughput, bytes per millisecond; 0: none yet
 };
+
+// Throughput is sampled this often for the time left.
+constexpr std::int64_t sample_interval_ms = 500;
+
+// What a terminal shows after the figures; -1 where it is not known.
+struct progress_outlook {
+    int percent = -1;                // of the length to compare, rounded down
+    std::int64_t seconds_left = -1;  // estimated from the smoothed throughput
+};
+
+// The outlook of the newest pass.
+progress_outlook outlook_of(const status_display& display);
+
+// The status line for a terminal `width` columns wide: the figures, then
+// percent and time left. Where it would not fit, whole figures are left
+// out, least needed first; it is cut only when even the fewest do not fit.
+std::size_t terminal_line(char* line, const compare_tally& tally, const progress_meter& meter,
+                          const progress_outlook& outlook, int width);
+
+// Writes a duration as m:ss, or h:mm:ss from an hour on.
+char* put_duration(char* p, std::uint64_t seconds);
 
 // A display on `out`; with `terminal` set, `width_fd` names the terminal to
 // ask for its width (-1 to keep `width` as set by the caller).
