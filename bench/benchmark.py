@@ -162,6 +162,9 @@ def simulate_devices(work, tandemcheck, options):
             medians = {name: statistics.median(values) for name, values in times.items()}
             table(f"{options.device_mib} MiB from two loop devices, {mode}, page cache dropped", medians,
                   ["ideal: dd bs=4M, both at once"])
+        if os.access("/usr/bin/time", os.X_OK):
+            kib = max(peak_kib([tandemcheck, "-a", d1, "-b", d2]) for _ in range(3))
+            print(f"  peak resident size reading the devices: tandemcheck {kib} KiB ({kib / 1024:.2f} MiB)")
     finally:
         for device in devices:
             subprocess.run(["losetup", "-d", device])
