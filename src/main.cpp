@@ -14,10 +14,6 @@
 int main(int argc, char* argv[])
 {
     bool terminal = isatty(STDOUT_FILENO) == 1;
-    // Off a terminal a status line goes out for every block: write them in
-    // large pieces. (Before anything is written, as setvbuf requires.)
-    if (!terminal)
-        std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{64} * 1024);
     command_line parsed = parse_command_line(argc, argv, stdout, stderr);
     if (!parsed.proceed)
         return parsed.status;

@@ -31,14 +31,17 @@ TEST(StatusDisplay, OffATerminalEveryPassIsWritten)
     memory_output out;
     status_display display = make_status_display(out.stream, false, -1);
     progress_meter meter;
-    for (std::uint64_t pass = 0; pass < 5; ++pass)
+    // Enough lines to fill the gathering buffer a few times over.
+    const std::uint64_t passes = 3 * pending_room / 64;
+    for (std::uint64_t pass = 0; pass < passes; ++pass)
         display_pass(display, at(pass * 32768), meter, 0);
     std::string expected;
-    for (std::uint64_t pass = 0; pass < 5; ++pass)
+    for (std::uint64_t pass = 0; pass < passes; ++pass)
         expected += status_line(at(pass * 32768), meter);
-    EXPECT_EQ(expected, out.text());
-    // Nothing is added before a report either.
+    // Every line is out before anything goes to standard error, and
+    // nothing is added before a report.
     display_before_error(display, error_text::notice);
+    EXPECT_EQ(expected, out.text());
     display_before_error(display, error_text::failure);
     display_before_error(display, error_text::new_line);
     EXPECT_EQ(expected, out.text());

@@ -70,7 +70,9 @@ void meter_start(progress_meter& meter, std::time_t now)
 
 void meter_update(progress_meter& meter, std::time_t now)
 {
-    double elapsed = std::difftime(now, meter.last_tick);
+    // time_t is an integer count of seconds on POSIX systems.
+    std::int64_t elapsed =
+        static_cast<std::int64_t>(now) - static_cast<std::int64_t>(meter.last_tick);
     if (elapsed < 1)
         return;
     if (elapsed == 1) {

@@ -26,8 +26,16 @@ void put(status_display& display, const char* text, std::size_t length)
         display.write_error = write_whole(display.out, text, length);
 }
 
+// Hands the gathered lines to the stream.
+void drain(status_display& display)
+{
+    put(display, display.pending.data(), display.pending_used);
+    display.pending_used = 0;
+}
+
 void flush(status_display& display)
 {
+    drain(display);
     if (display.write_error == 0)
         display.write_error = flush_whole(display.out);
 }
@@ -107,6 +115,8 @@ status_display make_status_display(std::FILE* out, bool terminal, int width_fd)
     display.out = out;
     display.terminal = terminal;
     display.width_fd = terminal ? width_fd : -1;
+    if (!terminal)
+        display.pending.resize(pending_room);
     return display;
 }
 
@@ -114,8 +124,12 @@ void display_pass(status_display& display, const compare_tally& tally, const pro
                   std::int64_t now_ms)
 {
     if (!display.terminal) {
-        char line[status_line_room];
-        put(display, line, format_status_line(line, tally, meter));
+        // A line for every block: gathered here, it costs a copy, not a
+        // call into the stream.
+        if (pending_room - display.pending_used < status_line_room)
+            drain(display);
+        display.pending_used +=
+            format_status_line(display.pending.data() + display.pending_used, tally, meter);
         return;
     }
     display.tally = tally;

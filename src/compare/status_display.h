@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 #include "compare/progress.h"
 #include "compare/tally.h"
+
+// Off a terminal, status lines are gathered and handed on in pieces this large.
+constexpr std::size_t pending_room = std::size_t{64} * 1024;
 
 // A terminal is refreshed at most this often, and at least this often while passes run.
 constexpr std::int64_t refresh_interval_ms = 100;
@@ -18,7 +22,9 @@ struct status_display {
     std::FILE* out = nullptr;      // standard output
     bool terminal = false;         // out is a terminal: throttle, fit, keep one row
     bool errors_on_screen = true;  // standard error writes to that terminal too
-    int width = 0;                 // columns of the terminal; 0 when unknown
+    std::vector<char> pending;     // off a terminal: lines not yet handed to `out`
+    std::size_t pending_used = 0;
+    int width = 0;              // columns of the terminal; 0 when unknown
     int width_fd = -1;          // terminal to ask for its width at each showing; -1 keeps `width`
     compare_tally tally;        // figures of the newest pass (terminal only),
     progress_meter meter;       // formatted only when shown

@@ -18,17 +18,15 @@ char* put_decimal(char* p, std::uint64_t value)
 char* put_hex(char* p, std::uint64_t value, int width)
 {
     static const char hex_digits[] = "0123456789abcdef";
-    char digits[16];
-    int n = 0;
-    do {
-        digits[n++] = hex_digits[value & 15];
-        value >>= 4;
-    } while (value != 0);
-    for (int pad = width - n; pad > 0; --pad)
-        *p++ = '0';
-    while (n > 0)
-        *p++ = digits[--n];
-    return p;
+    int digits = 1;
+    while (digits < 16 && value >> (4 * digits) != 0)
+        ++digits;
+    if (digits < width)
+        digits = width;
+    char* end = p + digits;
+    for (char* q = end; q != p; value >>= 4)
+        *--q = hex_digits[value & 15];
+    return end;
 }
 
 char* put_fixed(char* p, double value, int decimals)
