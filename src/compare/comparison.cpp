@@ -48,9 +48,10 @@ read_outcome read_block(input_reader& reader, const unsigned char*& block, std::
             err, which == 1 ? "tandemcheck(): fread file 1():" : "tandemcheck(): fread file 2():",
             error_number);
     } else if (outcome == read_outcome::end) {
+        std::uint64_t end = count + length;
         display_before_error(display, error_text::notice);
         std::fprintf(err, "EOF found in file%d at %llu\n", which,
-                     static_cast<unsigned long long>(count + length));
+                     static_cast<unsigned long long>(end));
     }
     return outcome;
 }

@@ -49,24 +49,27 @@ bool seek_to(std::FILE* stream, std::uint64_t offset, const char* perror_prefix,
     return false;
 }
 
-// The size of the disk behind `fd`, or nothing where it cannot be asked.
-std::optional<std::uint64_t> disk_size(int fd)
+}  // namespace
+
+std::optional<std::uint64_t> disk_size(int fd, const struct stat& st)
 {
 #if defined(BLKGETSIZE64)
     std::uint64_t bytes = 0;
-    if (ioctl(fd, BLKGETSIZE64, &bytes) == 0)
+    if (S_ISBLK(st.st_mode) && ioctl(fd, BLKGETSIZE64, &bytes) == 0)
         return bytes;
 #elif defined(DIOCGMEDIASIZE)
+    // The BSDs have no block devices: their disks are character devices,
+    // and only a disk answers this question.
     off_t bytes = 0;
-    if (ioctl(fd, DIOCGMEDIASIZE, &bytes) == 0 && bytes >= 0)
+    if ((S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) && ioctl(fd, DIOCGMEDIASIZE, &bytes) == 0 &&
+        bytes >= 0)
         return static_cast<std::uint64_t>(bytes);
 #else
     (void)fd;
+    (void)st;
 #endif
     return std::nullopt;
 }
-
-}  // namespace
 
 std::optional<std::uint64_t> known_length(std::FILE* stream)
 {
@@ -77,8 +80,8 @@ std::optional<std::uint64_t> known_length(std::FILE* stream)
     std::optional<std::uint64_t> size;
     if (S_ISREG(st.st_mode) && st.st_size > 0)
         size = static_cast<std::uint64_t>(st.st_size);
-    else if (S_ISBLK(st.st_mode))
-        size = disk_size(fd);
+    else
+        size = disk_size(fd, st);
     off_t position = ftello(stream);
     if (!size || position < 0)
         return std::nullopt;

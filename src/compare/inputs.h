@@ -2,6 +2,8 @@
 #ifndef TANDEMCHECK_INPUTS_H
 #define TANDEMCHECK_INPUTS_H
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -19,6 +21,10 @@ struct input_pair {
 // Opens both inputs read-only and seeks to the start offsets. Failures are
 // reported on `err`; on failure no stream is left open.
 input_pair open_inputs(const run_settings& settings, std::FILE* err);
+
+// The size of the disk behind `fd` (described by `st`), or nothing when it
+// is no disk or the system cannot say.
+std::optional<std::uint64_t> disk_size(int fd, const struct stat& st);
 
 // How many bytes `stream` holds from its position on, where that can be
 // known: regular files and disks. Pipes, character devices and regular

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "compare/inputs.h"
 #include "compare/interrupts.h"
 
 namespace {
@@ -23,15 +24,14 @@ std::size_t request_size_for(std::FILE* stream)
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0)
         return block_size;
+    std::size_t request = S_ISREG(st.st_mode)                        ? file_request
+                          : S_ISBLK(st.st_mode) || disk_size(fd, st) ? device_request
+                                                                     : block_size;
 #if defined(POSIX_FADV_SEQUENTIAL)
-    if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))
+    if (request != block_size)
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-    if (S_ISBLK(st.st_mode))
-        return device_request;
-    if (S_ISREG(st.st_mode))
-        return file_request;
-    return block_size;
+    return request;
 }
 
 void free_buffer::operator()(unsigned char* buffer) const

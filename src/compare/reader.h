@@ -9,7 +9,8 @@
 
 #include "compare/tally.h"
 
-// Request sizes. Disks and USB sticks are often bound by the number of
+// Request sizes. Disks and USB sticks (block devices, or on the BSDs the
+// character devices that answer as disks) are often bound by the number of
 // requests they serve, so they get requests as large as Linux sends to a
 // device at once by default (1280 KiB); regular files mostly come from the
 // page cache, where requests that still fit the processor's cache are

@@ -3,6 +3,7 @@
 
 #include <sys/ioctl.h>
 
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
@@ -44,7 +45,7 @@ void flush(status_display& display)
 constexpr std::size_t terminal_line_room = status_line_room + 64;
 
 // Up to this much time left is worth showing.
-constexpr std::int64_t longest_estimate = 100 * 3600;
+constexpr std::int64_t longest_estimate = std::int64_t{100} * 3600;
 
 // Smooths the throughput over the last few seconds: each sample weighs a
 // quarter, so a change in speed shows within two or three seconds while
@@ -196,7 +197,7 @@ progress_outlook outlook_of(const status_display& display)
     if (display.rate > 0) {
         double seconds = static_cast<double>(length - count) / display.rate / 1000;
         if (seconds < static_cast<double>(longest_estimate))
-            outlook.seconds_left = static_cast<std::int64_t>(seconds + 0.5);
+            outlook.seconds_left = std::llround(seconds);
     }
     return outlook;
 }
