@@ -377,11 +377,12 @@ TEST_F(EndToEnd, InterruptsLeaveAWholeReportAndEndByTheirSignal)
     // cuts short is no read error, and both reports are whole.
     const std::string drive = path("drive");
     ASSERT_EQ(0, mkfifo(drive.c_str(), 0600));
-    std::atomic<bool> interrupted{false};
+    // The drive stays open until the run is over: its end must not race the signal.
+    std::atomic<bool> over{false};
     std::thread writer([&] {
         int fd = open(drive.c_str(), O_WRONLY);
         EXPECT_EQ(static_cast<ssize_t>(2 * B), write(fd, all_ones.data(), 2 * B));
-        while (!interrupted)
+        while (!over)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         close(fd);
     });
@@ -398,9 +399,9 @@ TEST_F(EndToEnd, InterruptsLeaveAWholeReportAndEndByTheirSignal)
         EXPECT_TRUE(wait_for_size(err, static_cast<off_t>(expected.size())));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         kill(pid, SIGINT);
-        interrupted = true;
     };
     process_result q = run_tandemcheck({"-a", zeros, "-b", drive}, waiting);
+    over = true;
     writer.join();
     EXPECT_EQ(SIGINT, q.signal);
     EXPECT_EQ(without_speeds(banner + status_lines({0}) + status_lines({B}, B, 1)),

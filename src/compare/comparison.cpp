@@ -56,13 +56,13 @@ read_outcome read_block(input_reader& reader, const unsigned char*& block, std::
     return outcome;
 }
 
-// Ends a run: the summary unless the run was cut short, the status row
+// Ends a run: the summary unless an interrupt cut it short, the status row
 // ended, and a failure to write standard output said where it can be.
-void finish(run_result& result, status_display& display, report_buffer& report)
+void finish(run_result& result, bool cut_short, status_display& display, report_buffer& report)
 {
     const compare_tally& tally = result.tally;
     display_before_error(display, error_text::new_line);
-    if (result.signal == 0 && report.write_error == 0) {
+    if (!cut_short && report.write_error == 0) {
         char summary[160];
         int length =
             std::snprintf(summary, sizeof summary,
@@ -131,6 +131,7 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
 
     run_result result;
     compare_tally& tally = result.tally;
+    bool cut_short = false;
     progress_meter meter;
     meter_start(meter, clock().seconds);
     for (bool at_end = false; !at_end;) {
@@ -143,7 +144,7 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
                                  ? read_block(reader2, block2, len2, 2, tally.count, display, err)
                                  : read1;
         if (read2 == read_outcome::interrupted) {
-            result.signal = caught_interrupt();
+            cut_short = true;
             break;
         }
         if (read2 == read_outcome::error) {
@@ -171,13 +172,15 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
         if (at_end)
             display_pass(display, tally, meter, now.millis);
         if (!at_end && caught_interrupt() != 0) {
-            result.signal = caught_interrupt();
+            cut_short = true;
             break;
         }
     }
+    // An interrupt that came as the run finished still ends the process.
+    result.signal = caught_interrupt();
 
     std::fclose(stream1);
     std::fclose(stream2);
-    finish(result, display, report);
+    finish(result, cut_short, display, report);
     return result;
 }

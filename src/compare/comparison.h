@@ -28,7 +28,7 @@ clock_reading read_system_clock();
 struct run_result {
     compare_tally tally;      // the counts shown in the summary
     bool read_error = false;  // a read failed and cut the run short
-    int signal = 0;           // the interrupt that cut the run short, or 0
+    int signal = 0;           // an interrupt caught during the run, or 0
     int status = 0;           // the exit status
 };
 
@@ -44,7 +44,8 @@ void compare_block(const unsigned char* block1, const unsigned char* block2, std
 // streams and writes the summary. Returns the tally and the exit status,
 // which is never 0 when `display` or `err` could not be written. An
 // interrupt or a failed report ends the run after the pass in progress,
-// without a summary. Each input is read `request` bytes at a time (see
+// without a summary; an interrupt that comes as the run finishes is still
+// returned in `signal`, for the process to end by it. Each input is read `request` bytes at a time (see
 // request_size_for); what the run shows does not depend on it.
 run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display& display,
                           std::FILE* err, clock_function clock, std::size_t request1 = block_size,
