@@ -45,8 +45,9 @@ void compare_block(const unsigned char* block1, const unsigned char* block2, std
 // which is never 0 when `display` or `err` could not be written. An
 // interrupt or a failed report ends the run after the pass in progress,
 // without a summary; an interrupt that comes as the run finishes is still
-// returned in `signal`, for the process to end by it. Each input is read `request` bytes at a time (see
-// request_size_for); what the run shows does not depend on it.
+// returned in `signal`, for the process to end by it. Each input is read
+// `request` bytes at a time (see request_size_for); what the run shows does
+// not depend on it.
 run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display& display,
                           std::FILE* err, clock_function clock, std::size_t request1 = block_size,
                           std::size_t request2 = block_size);
