@@ -2,7 +2,6 @@
 #include "compare/comparison.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 
