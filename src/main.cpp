@@ -8,7 +8,6 @@
 #include "compare/comparison.h"
 #include "compare/inputs.h"
 #include "compare/interrupts.h"
-#include "compare/reader.h"
 #include "compare/status_display.h"
 
 int main(int argc, char* argv[])
@@ -23,11 +22,10 @@ int main(int argc, char* argv[])
     status_display display = make_status_display(stdout, terminal, STDOUT_FILENO);
     display.errors_on_screen = isatty(STDERR_FILENO) == 1;
     if (terminal)
-        display.length = length_to_compare(inputs.stream1, inputs.stream2);
+        display.length = length_to_compare(inputs.input1, inputs.input2);
     catch_interrupts();
     run_result result =
-        run_comparison(inputs.stream1, inputs.stream2, display, stderr, read_system_clock,
-                       request_size_for(inputs.stream1), request_size_for(inputs.stream2));
+        run_comparison(inputs.input1, inputs.input2, display, stderr, read_system_clock);
     if (result.signal != 0) {
         // End by the signal itself, so that the shell sees it.
         std::signal(result.signal, SIG_DFL);

@@ -26,9 +26,9 @@ in_memory_run run(const std::string& bytes1, const std::string& bytes2,
     memory_output out, err;
     status_display display = make_status_display(out.stream, false, -1);
     in_memory_run r;
-    r.result =
-        run_comparison(open_memory_input(bytes1, 0, fail1), open_memory_input(bytes2, 0, fail2),
-                       display, err.stream, still_clock, request, request);
+    input input1 = memory_input(1, bytes1, 0, fail1, request);
+    input input2 = memory_input(2, bytes2, 0, fail2, request);
+    r.result = run_comparison(input1, input2, display, err.stream, still_clock);
     r.out = out.text();
     r.err = err.text();
     return r;
@@ -180,8 +180,8 @@ TEST(ComparisonRun, TheMeterIsCreditedWithTheBytesCompared)
     memory_output out, err;
     status_display display = make_status_display(out.stream, false, -1);
     std::string data = random_bytes(2 * B + 100, 6);
-    run_comparison(open_memory_input(data), open_memory_input(data), display, err.stream,
-                   stepping_clock);
+    input input1 = memory_input(1, data), input2 = memory_input(2, data);
+    run_comparison(input1, input2, display, err.stream, stepping_clock);
     // Each line shows the block compared in the second before it.
     EXPECT_EQ("count=0 (0.00MB), speed=0kbps (0.00x) errors=0 dblocks=0 00000000\033[K\r"
               "count=32768 (0.03MB), speed=262kbps (0.02x) errors=0 dblocks=0 00008000\033[K\r"

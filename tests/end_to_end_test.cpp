@@ -8,12 +8,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "compare/inputs.h"
 #include "test_support.h"
 
 using namespace expected;
@@ -275,10 +273,10 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
             continue;
         // LeakSanitizer cannot work under a tracer; the sanitizer build would
         // otherwise fail here for that reason alone.
-        process_result p =
-            run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", "/dev/null",
-                         "-P", f.input == 1 ? a : b, "-e", "inject=read:error=EIO:when=1+",
-                         TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        process_result p = run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace",
+                                        "-f", "-o", "/dev/null", "-P", f.input == 1 ? a : b, "-e",
+                                        "inject=read,pread64:error=EIO:when=1+", TANDEMCHECK_BINARY,
+                                        "-a", a, "-b", b});
         std::string label = "input " + std::to_string(f.input) + ", read " + std::to_string(f.read);
         EXPECT_EQ(1, p.status) << label;
         EXPECT_EQ(f.err, p.err) << label;
@@ -287,9 +285,10 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
     // A read that a signal cut short is read again, not taken for a failure.
     process_result plain = run_tandemcheck({"-a", a, "-b", b});
     for (const std::string& input : {a, b}) {
-        process_result p = run_program(
-            {"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", "/dev/null", "-P",
-             input, "-e", "inject=read:error=EINTR:when=3", TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        process_result p =
+            run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o",
+                         "/dev/null", "-P", input, "-e", "inject=read,pread64:error=EINTR:when=3",
+                         TANDEMCHECK_BINARY, "-a", a, "-b", b});
         EXPECT_EQ(plain.status, p.status) << input;
         EXPECT_EQ(plain.err, p.err) << input;
         EXPECT_EQ(without_speeds(plain.out), without_speeds(p.out)) << input;
@@ -407,46 +406,6 @@ TEST_F(EndToEnd, InterruptsLeaveAWholeReportAndEndByTheirSignal)
     EXPECT_EQ(without_speeds(banner + status_lines({0}) + status_lines({B}, B, 1)),
               without_speeds(q.out));
     EXPECT_TRUE(expected == q.err) << q.err.substr(0, 300);
-}
-
-TEST_F(EndToEnd, TheLengthToCompareOfFilesAndPipes)
-{
-    const std::string image = file("image", std::string(3 * B + 100, 'i'));
-    const std::string empty = file("empty", "");
-    struct row {
-        std::string name;
-        off_t offset;
-        std::optional<std::uint64_t> length;
-    };
-    const std::vector<row> rows = {
-        {image, 0, 3 * B + 100},
-        {image, 1000, 3 * B + 100 - 1000},
-        {image, static_cast<off_t>(10 * B), 0},  // past the end
-        {empty, 0, std::nullopt},                // as files under /proc report it
-        {"/dev/zero", 0, std::nullopt},
-    };
-    for (const row& r : rows) {
-        std::FILE* stream = std::fopen(r.name.c_str(), "r");
-        ASSERT_NE(nullptr, stream) << r.name;
-        ASSERT_EQ(0, fseeko(stream, r.offset, SEEK_SET));
-        EXPECT_EQ(r.length, known_length(stream)) << r.name << " at " << r.offset;
-        std::fclose(stream);
-    }
-
-    int pipe_ends[2];
-    ASSERT_EQ(0, pipe(pipe_ends));
-    std::FILE* piped = fdopen(pipe_ends[0], "r");
-    std::FILE* whole = std::fopen(image.c_str(), "r");
-    std::FILE* later = std::fopen(image.c_str(), "r");
-    ASSERT_EQ(0, fseeko(later, 5000, SEEK_SET));
-    EXPECT_EQ(std::nullopt, known_length(piped));
-    // The smaller of the known lengths; a pipe's does not count.
-    EXPECT_EQ(3 * B + 100, length_to_compare(piped, whole));
-    EXPECT_EQ(3 * B + 100 - 5000, length_to_compare(whole, later));
-    std::fclose(later);
-    std::fclose(whole);
-    std::fclose(piped);
-    close(pipe_ends[1]);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace {
 
-struct memory_input {
+struct memory_bytes {
     std::string bytes;
     std::size_t position;
     std::size_t fail_at;
@@ -16,7 +16,7 @@ struct memory_input {
 
 ssize_t read_memory(void* cookie, char* buffer, std::size_t size)
 {
-    auto* input = static_cast<memory_input*>(cookie);
+    auto* input = static_cast<memory_bytes*>(cookie);
     std::size_t end = std::min(input->bytes.size(), input->position + size);
     if (input->fail_at != std::string::npos && end > input->fail_at) {
         // Deliver what lies before the fault, then fail the next request.
@@ -34,7 +34,7 @@ ssize_t read_memory(void* cookie, char* buffer, std::size_t size)
 
 int close_memory(void* cookie)
 {
-    delete static_cast<memory_input*>(cookie);
+    delete static_cast<memory_bytes*>(cookie);
     return 0;
 }
 
@@ -42,7 +42,15 @@ int close_memory(void* cookie)
 
 std::FILE* open_memory_input(const std::string& bytes, std::size_t start, std::size_t fail_at)
 {
-    auto* input = new memory_input{bytes, std::min(start, bytes.size()), fail_at};
+    auto* input = new memory_bytes{bytes, std::min(start, bytes.size()), fail_at};
     cookie_io_functions_t functions{read_memory, nullptr, nullptr, close_memory};
     return fopencookie(input, "r", functions);
+}
+
+input memory_input(int which, const std::string& bytes, std::size_t start, std::size_t fail_at,
+                   std::size_t request)
+{
+    input in = opened(which, "memory", open_memory_input(bytes, start, fail_at), 0);
+    in.request = request;
+    return in;
 }

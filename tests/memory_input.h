@@ -5,10 +5,17 @@
 #include <cstdio>
 #include <string>
 
+#include "compare/inputs.h"
+
 // A read stream over `bytes`, entered at `start`, that fails with EIO once a
 // read reaches `fail_at` (never when fail_at is npos). The stream owns a
 // copy of the bytes.
 std::FILE* open_memory_input(const std::string& bytes, std::size_t start = 0,
                              std::size_t fail_at = std::string::npos);
+
+// Input `which` (1 or 2) over such a stream, read `request` bytes at a time
+// (0: a block).
+input memory_input(int which, const std::string& bytes, std::size_t start = 0,
+                   std::size_t fail_at = std::string::npos, std::size_t request = 0);
 
 #endif

@@ -34,11 +34,12 @@ std::size_t next_difference(const unsigned char* block1, const unsigned char* bl
     return from;
 }
 
-// Reads the next block of input `which` (1 or 2) and reports its end or a
-// read error on `err`. `count` is where the block starts.
+// Reads the next block of `reader`'s input and reports its end or a read
+// error on `err`. `count` is where the block starts.
 read_outcome read_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
-                        int which, std::uint64_t count, status_display& display, std::FILE* err)
+                        std::uint64_t count, status_display& display, std::FILE* err)
 {
+    int which = reader.source->which;
     int error_number = 0;
     read_outcome outcome = next_block(reader, block, length, error_number);
     if (outcome == read_outcome::error) {
@@ -53,6 +54,37 @@ read_outcome read_block(input_reader& reader, const unsigned char*& block, std::
                      static_cast<unsigned long long>(end));
     }
     return outcome;
+}
+
+bool stops_the_run(read_outcome outcome)
+{
+    return outcome == read_outcome::error || outcome == read_outcome::interrupted;
+}
+
+// Reads the blocks of one pass: stream 2 is read even when stream 1 has just
+// ended. A reader stops at its limit, the other input's length, where that
+// input ends; should it not end there after all (it grew), both read on.
+void read_pass(input_reader& reader1, input_reader& reader2, const unsigned char*& block1,
+               const unsigned char*& block2, std::size_t& len1, std::size_t& len2,
+               read_outcome& read1, read_outcome& read2, std::uint64_t count,
+               status_display& display, std::FILE* err)
+{
+    read1 = read_block(reader1, block1, len1, count, display, err);
+    read2 = stops_the_run(read1) ? read1 : read_block(reader2, block2, len2, count, display, err);
+    while ((read1 == read_outcome::limit || read2 == read_outcome::limit) &&
+           read1 != read_outcome::end && read2 != read_outcome::end && !stops_the_run(read1) &&
+           !stops_the_run(read2)) {
+        if (read1 == read_outcome::limit) {
+            lift_limit(reader1);
+            read1 = read_block(reader1, block1, len1, count, display, err);
+        }
+        if (read2 == read_outcome::limit && !stops_the_run(read1)) {
+            lift_limit(reader2);
+            read2 = read_block(reader2, block2, len2, count, display, err);
+        }
+    }
+    if (stops_the_run(read1))
+        read2 = read1;
 }
 
 // Ends a run: the summary unless an interrupt cut it short, the status row
@@ -118,12 +150,9 @@ void compare_block(const unsigned char* block1, const unsigned char* block2, std
     ++tally.dblocks;
 }
 
-run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display& display,
-                          std::FILE* err, clock_function clock, std::size_t request1,
-                          std::size_t request2)
+run_result run_comparison(input& input1, input& input2, status_display& display, std::FILE* err,
+                          clock_function clock)
 {
-    input_reader reader1 = make_reader(stream1, request1);
-    input_reader reader2 = make_reader(stream2, request2);
     std::unique_ptr<report_buffer> report_room(new report_buffer);
     report_buffer& report = *report_room;
     report.err = err;
@@ -131,55 +160,59 @@ run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display
     run_result result;
     compare_tally& tally = result.tally;
     bool cut_short = false;
-    progress_meter meter;
-    meter_start(meter, clock().seconds);
-    for (bool at_end = false; !at_end;) {
-        std::size_t len1 = 0, len2 = 0;
-        const unsigned char* block1 = nullptr;
-        const unsigned char* block2 = nullptr;
-        read_outcome read1 = read_block(reader1, block1, len1, 1, tally.count, display, err);
-        // Stream 2 is read even when stream 1 has just ended.
-        read_outcome read2 = read1 == read_outcome::block || read1 == read_outcome::end
-                                 ? read_block(reader2, block2, len2, 2, tally.count, display, err)
-                                 : read1;
-        if (read2 == read_outcome::interrupted) {
-            cut_short = true;
-            break;
-        }
-        if (read2 == read_outcome::error) {
-            result.read_error = true;
-            break;
-        }
-        at_end = read1 == read_outcome::end || read2 == read_outcome::end;
+    {
+        input_reader reader1 = make_reader(input1, reading_limit(input1, input2));
+        input_reader reader2 = make_reader(input2, reading_limit(input2, input1));
+        progress_meter meter;
+        meter_start(meter, clock().seconds);
+        for (bool at_end = false; !at_end;) {
+            std::size_t len1 = 0, len2 = 0;
+            const unsigned char* block1 = nullptr;
+            const unsigned char* block2 = nullptr;
+            read_outcome read1, read2;
+            read_pass(reader1, reader2, block1, block2, len1, len2, read1, read2, tally.count,
+                      display, err);
+            if (read2 == read_outcome::interrupted) {
+                cut_short = true;
+                break;
+            }
+            if (read2 == read_outcome::error) {
+                result.read_error = true;
+                break;
+            }
+            at_end = read1 == read_outcome::end || read2 == read_outcome::end;
 
-        clock_reading now = clock();
-        meter_update(meter, now.seconds);
-        if (!at_end)
-            display_pass(display, tally, meter, now.millis);
+            clock_reading now = clock();
+            meter_update(meter, now.seconds);
+            if (!at_end)
+                display_pass(display, tally, meter, now.millis);
 
-        // Both reads deliver whole blocks until one input ends; then the
-        // bytes both delivered are still compared.
-        std::size_t length = std::min(len1, len2);
-        compare_block(block1, block2, length, tally, report, display);
-        tally.count += length;
-        ++tally.block;
-        meter_credit(meter, length);
-        // Nothing found from here on could reach anyone.
-        if (report.write_error != 0)
-            break;
-        // The last status line shows the figures of the summary.
-        if (at_end)
-            display_pass(display, tally, meter, now.millis);
-        if (!at_end && caught_interrupt() != 0) {
-            cut_short = true;
-            break;
+            // Both reads deliver whole blocks until one input ends; then the
+            // bytes both delivered are still compared.
+            std::size_t length = std::min(len1, len2);
+            compare_block(block1, block2, length, tally, report, display);
+            tally.count += length;
+            ++tally.block;
+            meter_credit(meter, length);
+            // Nothing found from here on could reach anyone.
+            if (report.write_error != 0)
+                break;
+            // The last status line shows the figures of the summary.
+            if (at_end)
+                display_pass(display, tally, meter, now.millis);
+            if (!at_end && caught_interrupt() != 0) {
+                cut_short = true;
+                break;
+            }
         }
+        // The readers stop here, before their streams are closed.
     }
     // An interrupt that came as the run finished still ends the process.
     result.signal = caught_interrupt();
 
-    std::fclose(stream1);
-    std::fclose(stream2);
+    std::fclose(input1.stream);
+    std::fclose(input2.stream);
+    input1.stream = input2.stream = nullptr;
     finish(result, cut_short, display, report);
     return result;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "compare/inputs.h"
 #include "compare/report.h"
 #include "compare/status_display.h"
 #include "compare/tally.h"
@@ -39,17 +40,15 @@ struct run_result {
 void compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
                    compare_tally& tally, report_buffer& report, status_display& display);
 
-// Reads both streams in lockstep until one ends or fails, reports every
+// Reads both inputs in lockstep until one ends or fails, reports every
 // difference on `err`, writes the status line through `display`, closes both
 // streams and writes the summary. Returns the tally and the exit status,
 // which is never 0 when `display` or `err` could not be written. An
 // interrupt or a failed report ends the run after the pass in progress,
 // without a summary; an interrupt that comes as the run finishes is still
-// returned in `signal`, for the process to end by it. Each input is read
-// `request` bytes at a time (see request_size_for); what the run shows does
-// not depend on it.
-run_result run_comparison(std::FILE* stream1, std::FILE* stream2, status_display& display,
-                          std::FILE* err, clock_function clock, std::size_t request1 = block_size,
-                          std::size_t request2 = block_size);
+// returned in `signal`, for the process to end by it. How each input is
+// read (see make_reader) does not change what the run shows.
+run_result run_comparison(input& input1, input& input2, status_display& display, std::FILE* err,
+                          clock_function clock);
 
 #endif

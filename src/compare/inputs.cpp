@@ -1,6 +1,7 @@
-// Opening and positioning the inputs.
+// Opening, positioning and describing the inputs.
 #include "compare/inputs.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -49,7 +50,80 @@ bool seek_to(std::FILE* stream, std::uint64_t offset, const char* perror_prefix,
     return false;
 }
 
+bool power_of_two(std::uint64_t n)
+{
+    return n != 0 && (n & (n - 1)) == 0;
+}
+
+// What requests to the medium behind `fd` must be aligned to. Alignments a
+// block is no multiple of are not used: such a medium is read through the
+// page cache (see the reader).
+std::size_t alignment_of(int fd, input_kind kind)
+{
+    std::uint64_t alignment = 0;
+#if defined(STATX_DIOALIGN)
+    struct statx sx {};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &sx) == 0 && (sx.stx_mask & STATX_DIOALIGN))
+        alignment = std::max(sx.stx_dio_offset_align, sx.stx_dio_mem_align);
+#endif
+    if (alignment == 0 && kind == input_kind::disk) {
+#if defined(BLKSSZGET)
+        int sector = 0;
+        if (ioctl(fd, BLKSSZGET, &sector) == 0 && sector > 0)
+            alignment = static_cast<std::uint64_t>(sector);
+#elif defined(DIOCGSECTORSIZE)
+        u_int sector = 0;
+        if (ioctl(fd, DIOCGSECTORSIZE, &sector) == 0)
+            alignment = sector;
+#endif
+    }
+    if (!power_of_two(alignment) || alignment > block_size)
+        return default_alignment;
+    return static_cast<std::size_t>(alignment);
+}
+
+// Finds out what the open, positioned stream of `in` is.
+void describe_input(input& in)
+{
+    in.fd = fileno(in.stream);
+    in.kind = input_kind::pipe;
+    in.length.reset();
+    struct stat st;
+    if (in.fd < 0 || fstat(in.fd, &st) != 0) {
+        in.fd = -1;
+        return;
+    }
+    std::optional<std::uint64_t> size;
+    if (S_ISREG(st.st_mode)) {
+        in.kind = input_kind::file;
+        // Files under /proc and the like say 0 whatever they hold.
+        if (st.st_size > 0)
+            size = static_cast<std::uint64_t>(st.st_size);
+    } else if ((size = disk_size(in.fd, st))) {
+        in.kind = input_kind::disk;
+    } else if (!S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
+        in.kind = input_kind::device;
+    }
+    if (in.kind == input_kind::file || in.kind == input_kind::disk)
+        in.alignment = alignment_of(in.fd, in.kind);
+    off_t position = ftello(in.stream);
+    if (size && position >= 0)
+        // An offset past the end leaves nothing to compare.
+        in.length = *size - std::min(*size, static_cast<std::uint64_t>(position));
+}
+
 }  // namespace
+
+input opened(int which, const std::string& name, std::FILE* stream, std::uint64_t offset)
+{
+    input in;
+    in.which = which;
+    in.name = name;
+    in.stream = stream;
+    in.offset = offset;
+    describe_input(in);
+    return in;
+}
 
 std::optional<std::uint64_t> disk_size(int fd, const struct stat& st)
 {
@@ -71,31 +145,11 @@ std::optional<std::uint64_t> disk_size(int fd, const struct stat& st)
     return std::nullopt;
 }
 
-std::optional<std::uint64_t> known_length(std::FILE* stream)
+std::optional<std::uint64_t> length_to_compare(const input& input1, const input& input2)
 {
-    int fd = fileno(stream);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0)
-        return std::nullopt;
-    std::optional<std::uint64_t> size;
-    if (S_ISREG(st.st_mode) && st.st_size > 0)
-        size = static_cast<std::uint64_t>(st.st_size);
-    else
-        size = disk_size(fd, st);
-    off_t position = ftello(stream);
-    if (!size || position < 0)
-        return std::nullopt;
-    // An offset past the end leaves nothing to compare.
-    return *size - std::min(*size, static_cast<std::uint64_t>(position));
-}
-
-std::optional<std::uint64_t> length_to_compare(std::FILE* stream1, std::FILE* stream2)
-{
-    std::optional<std::uint64_t> length1 = known_length(stream1);
-    std::optional<std::uint64_t> length2 = known_length(stream2);
-    if (length1 && length2)
-        return std::min(*length1, *length2);
-    return length1 ? length1 : length2;
+    if (input1.length && input2.length)
+        return std::min(*input1.length, *input2.length);
+    return input1.length ? input1.length : input2.length;
 }
 
 void report_system_error(std::FILE* err, const char* prefix, int error_number)
@@ -129,8 +183,8 @@ input_pair open_inputs(const run_settings& settings, std::FILE* err)
                      static_cast<unsigned long long>(ftello(stream2)));
     }
     input_pair result;
-    result.stream1 = stream1;
-    result.stream2 = stream2;
+    result.input1 = opened(1, name1, stream1, settings.offset1);
+    result.input2 = opened(2, name2, stream2, settings.offset2);
     result.ok = true;
     return result;
 }

@@ -1,39 +1,68 @@
-// Opens the two inputs and positions each at its start offset.
+// Opens the two inputs, positions each at its start offset, and says what
+// each one is.
 #ifndef TANDEMCHECK_INPUTS_H
 #define TANDEMCHECK_INPUTS_H
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "cli/run_settings.h"
+#include "compare/tally.h"
 
-// The two positioned input streams, or the status to end with.
+// What kind of thing an input is, as far as reading and lengths go.
+enum class input_kind {
+    file,    // a regular file
+    disk,    // a block device, or on the BSDs a character device that answers as a disk
+    pipe,    // a pipe, FIFO or socket, or a stream without a descriptor
+    device,  // any other device, such as /dev/zero or a terminal
+};
+
+// Requests from a medium (files and disks) must start and end on multiples
+// of this when the system says nothing else.
+constexpr std::size_t default_alignment = 4096;
+
+// One input: everything the run needs to know of it, gathered when it is opened.
+struct input {
+    int which = 1;                              // 1 for the input given with -a, 2 for -b
+    std::string name;                           // as given on the command line
+    std::FILE* stream = nullptr;                // open and positioned at `offset`
+    int fd = -1;                                // the stream's descriptor, or -1 where it has none
+    std::uint64_t offset = 0;                   // start offset
+    input_kind kind = input_kind::pipe;         // what the input is
+    std::optional<std::uint64_t> length;        // bytes from `offset` to the end, where known
+    std::size_t alignment = default_alignment;  // of requests to the medium: offsets and sizes
+    std::size_t request = 0;  // bytes one read asks for; 0: what suits the kind (see the reader)
+};
+
+// The two positioned inputs, or the status to end with.
 struct input_pair {
-    std::FILE* stream1 = nullptr;  // the input given with -a
-    std::FILE* stream2 = nullptr;  // the input given with -b
-    bool ok = false;               // false: nothing is open, end with `status`
+    input input1;     // the input given with -a
+    input input2;     // the input given with -b
+    bool ok = false;  // false: nothing is open, end with `status`
     int status = 0;
 };
 
-// Opens both inputs read-only and seeks to the start offsets. Failures are
-// reported on `err`; on failure no stream is left open.
+// Opens both inputs read-only, seeks to the start offsets and describes
+// both. Failures are reported on `err`; on failure no stream is left open.
 input_pair open_inputs(const run_settings& settings, std::FILE* err);
+
+// The record of input `which` (1 or 2), open as `stream` and positioned at
+// `offset`: descriptor, kind, length and alignment are found out here. A
+// stream without a descriptor counts as a pipe.
+input opened(int which, const std::string& name, std::FILE* stream, std::uint64_t offset);
 
 // The size of the disk behind `fd` (described by `st`), or nothing when it
 // is no disk or the system cannot say.
 std::optional<std::uint64_t> disk_size(int fd, const struct stat& st);
 
-// How many bytes `stream` holds from its position on, where that can be
-// known: regular files and disks. Pipes, character devices and regular
-// files that report no size (as those under /proc do) give nothing.
-std::optional<std::uint64_t> known_length(std::FILE* stream);
-
-// The most a run over these two streams can compare: the smaller of their
+// The most a run over these two inputs can compare: the smaller of their
 // known lengths, or nothing when neither is known.
-std::optional<std::uint64_t> length_to_compare(std::FILE* stream1, std::FILE* stream2);
+std::optional<std::uint64_t> length_to_compare(const input& input1, const input& input2);
 
 // Writes "prefix: system text for error_number" as perror does, but to `err`.
 void report_system_error(std::FILE* err, const char* prefix, int error_number);

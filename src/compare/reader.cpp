@@ -1,61 +1,30 @@
-// Large requests, handed out block by block.
+// Blocks handed out of large requests.
 #include "compare/reader.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "compare/inputs.h"
 #include "compare/interrupts.h"
 
 namespace {
 
 constexpr std::size_t page = 4096;
 
-}  // namespace
-
-std::size_t request_size_for(std::FILE* stream)
+std::unique_ptr<unsigned char, free_buffer> page_aligned(std::size_t bytes)
 {
-    int fd = fileno(stream);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0)
-        return block_size;
-    std::size_t request = S_ISREG(st.st_mode)                        ? file_request
-                          : S_ISBLK(st.st_mode) || disk_size(fd, st) ? device_request
-                                                                     : block_size;
-#if defined(POSIX_FADV_SEQUENTIAL)
-    if (request != block_size)
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
-    return request;
-}
-
-void free_buffer::operator()(unsigned char* buffer) const
-{
-    std::free(buffer);
-}
-
-input_reader make_reader(std::FILE* stream, std::size_t request)
-{
-    input_reader reader;
-    reader.stream = stream;
-    reader.request = request;
     // Page-aligned: the kernel copies into such buffers markedly faster.
-    void* room = std::aligned_alloc(page, (request + page - 1) / page * page);
+    void* room = std::aligned_alloc(page, (bytes + page - 1) / page * page);
     if (!room)
         throw std::bad_alloc();
-    reader.buffer.reset(static_cast<unsigned char*>(room));
-    return reader;
+    return std::unique_ptr<unsigned char, free_buffer>(static_cast<unsigned char*>(room));
 }
 
-read_outcome next_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
-                        int& error_number)
+read_outcome next_stream_block(input_reader& reader, const unsigned char*& block,
+                               std::size_t& length, int& error_number)
 {
-    std::FILE* stream = reader.stream;
+    std::FILE* stream = reader.source->stream;
     unsigned char* buffer = reader.buffer.get();
     if (reader.end - reader.start < block_size) {
         // Less than a block waits: move it to the front and read on.
@@ -99,4 +68,95 @@ read_outcome next_block(input_reader& reader, const unsigned char*& block, std::
     length = block_size;
     reader.start += block_size;
     return read_outcome::block;
+}
+
+read_outcome next_medium_block(input_reader& reader, const unsigned char*& block,
+                               std::size_t& length, int& error_number)
+{
+    medium_chunk& chunk = reader.chunk;
+    unsigned char* staging = reader.buffer.get();
+    for (;;) {
+        if (reader.staged == 0 && chunk.length >= block_size) {
+            block = chunk.data;
+            length = block_size;
+            chunk.data += block_size;
+            chunk.length -= block_size;
+            return read_outcome::block;
+        }
+        // A block that spans two requests (an unaligned start offset, or a
+        // short read) is gathered in the staging buffer.
+        std::size_t take = std::min(chunk.length, block_size - reader.staged);
+        if (take > 0) {
+            std::memcpy(staging + reader.staged, chunk.data, take);
+            reader.staged += take;
+            chunk.data += take;
+            chunk.length -= take;
+        }
+        block = staging;
+        length = reader.staged;
+        if (reader.staged == block_size) {
+            reader.staged = 0;
+            return read_outcome::block;
+        }
+        medium_chunk next = next_chunk(*reader.medium);
+        switch (next.kind) {
+        case chunk_kind::bytes:
+            chunk = next;
+            continue;
+        case chunk_kind::end:
+            reader.staged = 0;
+            return read_outcome::end;
+        case chunk_kind::error:
+            error_number = next.error_number;
+            return read_outcome::error;
+        case chunk_kind::limit:
+            return read_outcome::limit;  // the staged bytes wait for the next call
+        case chunk_kind::interrupted:
+            return read_outcome::interrupted;
+        }
+    }
+}
+
+}  // namespace
+
+void free_buffer::operator()(unsigned char* buffer) const
+{
+    std::free(buffer);
+}
+
+std::optional<std::uint64_t> reading_limit(const input& self, const input& other)
+{
+    if (other.length && (!self.length || *other.length < *self.length))
+        return other.length;
+    return std::nullopt;
+}
+
+input_reader make_reader(const input& in, std::optional<std::uint64_t> limit)
+{
+    input_reader reader;
+    reader.source = &in;
+    if (in.fd >= 0 && (in.kind == input_kind::file || in.kind == input_kind::disk)) {
+        reader.request = in.request != 0 ? in.request : medium_request;
+        reader.medium = start_read_ahead(in, reader.request, limit);
+        if (reader.medium) {
+            reader.buffer = page_aligned(block_size);
+            return reader;
+        }
+    }
+    reader.request = in.request != 0 ? in.request : block_size;
+    reader.buffer = page_aligned(reader.request);
+    return reader;
+}
+
+read_outcome next_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
+                        int& error_number)
+{
+    return reader.medium ? next_medium_block(reader, block, length, error_number)
+                         : next_stream_block(reader, block, length, error_number);
+}
+
+void lift_limit(input_reader& reader)
+{
+    if (reader.medium)
+        lift_limit(*reader.medium);
 }

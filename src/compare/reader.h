@@ -1,45 +1,53 @@
-// Reading an input in requests larger than a block while handing it out
-// block by block, exactly as reading a block at a time would.
+// Reading an input block by block, exactly as reading a block at a time
+// would: files and disks from their medium in large requests, on a thread
+// of their own (see read_ahead.h); pipes, other devices and streams
+// without a descriptor through their stream, a block at a time, so that
+// nothing that has arrived is held back.
 #ifndef TANDEMCHECK_READER_H
 #define TANDEMCHECK_READER_H
 
 #include <cstddef>
-#include <cstdio>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
+#include "compare/inputs.h"
+#include "compare/read_ahead.h"
 #include "compare/tally.h"
 
-// Request sizes. Disks and USB sticks (block devices, or on the BSDs the
-// character devices that answer as disks) are often bound by the number of
-// requests they serve, so they get requests as large as Linux sends to a
-// device at once by default (1280 KiB); regular files mostly come from the
-// page cache, where requests that still fit the processor's cache are
-// fastest. Pipes and terminals get a block: a larger request would hold
-// back blocks that have already arrived.
-constexpr std::size_t device_request = 40 * block_size;
-constexpr std::size_t file_request = 8 * block_size;
-
-// The request size for `stream`, by the kind of file behind it. Also tells
-// the system that the input will be read from start to end.
-std::size_t request_size_for(std::FILE* stream);
+// Requests to a medium: as large as Linux sends to a device at once by
+// default (1280 KiB). Disks and USB sticks are often bound by the number of
+// requests they serve, and without the page cache files are too.
+constexpr std::size_t medium_request = 40 * block_size;
 
 // Frees a reader's buffer.
 struct free_buffer {
     void operator()(unsigned char* buffer) const;
 };
 
-// One input, read `request` bytes at a time into `buffer`.
+// One input, read in requests and handed out a block at a time.
 struct input_reader {
-    std::FILE* stream = nullptr;
+    const input* source = nullptr;
     std::size_t request = block_size;  // bytes one read asks for; a block after a failed read
-    std::unique_ptr<unsigned char, free_buffer> buffer;  // `request` bytes, page-aligned
-    std::size_t start = 0;                               // first byte not yet handed out
-    std::size_t end = 0;                                 // end of the bytes read
+    // A stream's `request` bytes, page-aligned; for a medium, room for a
+    // block that spans two requests.
+    std::unique_ptr<unsigned char, free_buffer> buffer;
+    std::size_t start = 0;     // stream: first byte not yet handed out
+    std::size_t end = 0;       // stream: end of the bytes read
+    read_ahead_handle medium;  // files and disks: the thread reading the medium
+    medium_chunk chunk;        // medium: what is left of the stretch being handed out
+    std::size_t staged = 0;    // medium: bytes of the next block gathered in `buffer`
 };
 
-// A reader of `stream` with requests of `request` bytes (a multiple of
-// block_size); its buffer is allocated once, here.
-input_reader make_reader(std::FILE* stream, std::size_t request);
+// How far `self` needs to be read, from its start offset, for a run against
+// `other`: the other's length where it is known and shorter than this
+// input's, so that an unreadable area past an image is never touched.
+std::optional<std::uint64_t> reading_limit(const input& self, const input& other);
+
+// A reader of `in`, whose requests never reach past `limit` bytes from its
+// start offset until the limit is lifted. Requests are `in.request` bytes
+// (a multiple of block_size), or what suits the input's kind where that is 0.
+input_reader make_reader(const input& in, std::optional<std::uint64_t> limit = std::nullopt);
 
 // What reading a block came to.
 enum class read_outcome {
@@ -47,12 +55,17 @@ enum class read_outcome {
     end,          // the input ended: fewer bytes than a block, maybe none
     error,        // a read failed
     interrupted,  // a signal ended the run while waiting for the input
+    limit,        // the reading limit came first: the bytes up to it, fewer than a block
 };
 
 // Hands out the next block: `length` bytes at `block`, valid until the next
 // call. A read error is met at the same block as reading a block at a time
-// meets it; on error `error_number` holds its errno.
+// meets it; on error `error_number` holds its errno. After `limit`, the same
+// bytes come again, and more once the limit is lifted.
 read_outcome next_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
                         int& error_number);
+
+// Lets a reader go on past its limit.
+void lift_limit(input_reader& reader);
 
 #endif

@@ -83,9 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static std::FILE* sink = std::fopen("/dev/null", "w");
     status_display display = make_status_display(sink, false, -1);
-    run_result result =
-        run_comparison(open_memory_input(bytes1, offset1), open_memory_input(bytes2, offset2),
-                       display, sink, still_clock, request1, request2);
+    input input1 = memory_input(1, bytes1, offset1, std::string::npos, request1);
+    input input2 = memory_input(2, bytes2, offset2, std::string::npos, request2);
+    run_result result = run_comparison(input1, input2, display, sink, still_clock);
     check(result.tally.count == common, "count differs from the bytes both inputs hold");
     check(result.tally.errors == errors, "errors differ from the reference count");
     check(result.tally.dblocks == blocks.size(),

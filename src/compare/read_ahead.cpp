@@ -1,0 +1,306 @@
+// The thread that reads a medium ahead of the comparison.
+#include "compare/read_ahead.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "compare/interrupts.h"
+
+namespace {
+
+constexpr std::size_t page = 4096;
+
+// While it waits for the medium, the comparison looks for interrupts this often.
+constexpr std::chrono::milliseconds interrupt_check{50};
+
+std::uint64_t align_down(std::uint64_t n, std::uint64_t alignment)
+{
+    return n / alignment * alignment;
+}
+
+std::uint64_t align_up(std::uint64_t n, std::uint64_t alignment)
+{
+    return align_down(n + alignment - 1, alignment);
+}
+
+struct free_slot {
+    void operator()(unsigned char* slot) const { std::free(slot); }
+};
+
+// Where a handed-on stretch lies in its slot.
+struct stretch {
+    std::size_t at = 0;
+    std::size_t length = 0;
+};
+
+// What the comparison and the thread share. Fields above the mutex are set
+// before the thread starts; after that the thread alone uses them.
+struct shared_reading {
+    int fd = -1;          // a duplicate of the input's descriptor, closed with this record
+    bool direct = false;  // O_DIRECT; else the cache is dropped around each request
+    std::uint64_t offset = 0;
+    std::uint64_t alignment = 1;
+    std::size_t request = 0;
+    std::vector<std::unique_ptr<unsigned char, free_slot>> slots;  // requests_ahead of them
+
+    std::mutex lock;
+    std::condition_variable changed;
+    std::optional<std::uint64_t> limit;  // file position no request passes
+    bool stop = false;                   // the comparison is over
+    bool in_read = false;                // the thread is inside a request
+    bool at_limit = false;               // the thread waits for the limit to be lifted
+    bool finished = false;               // the thread has ended with `last`
+    medium_chunk last;                   // end or error, after every stretch
+    std::array<stretch, requests_ahead> stretches;
+    std::size_t ready = 0;   // stretches read and not yet handed out
+    std::size_t in_use = 0;  // slots read and not yet given back
+    std::size_t fill_at = 0, take_at = 0;
+
+    ~shared_reading()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// Reads `length` bytes at `position`. Without O_DIRECT, cached pages of the
+// stretch are dropped before the read, so that it comes from the medium,
+// and after it, so that the run leaves the cache as it found it.
+ssize_t read_at(shared_reading& s, unsigned char* buffer, std::size_t length,
+                std::uint64_t position)
+{
+#if defined(POSIX_FADV_DONTNEED)
+    if (!s.direct)
+        posix_fadvise(s.fd, static_cast<off_t>(position), static_cast<off_t>(length),
+                      POSIX_FADV_DONTNEED);
+#endif
+    ssize_t n;
+    do
+        n = pread(s.fd, buffer, length, static_cast<off_t>(position));
+    while (n < 0 && errno == EINTR);
+#if defined(POSIX_FADV_DONTNEED)
+    if (!s.direct) {
+        int error_number = errno;
+        posix_fadvise(s.fd, static_cast<off_t>(position), static_cast<off_t>(length),
+                      POSIX_FADV_DONTNEED);
+        errno = error_number;
+    }
+#endif
+    return n;
+}
+
+// Reading through the page cache, with what is only in memory written out
+// first: for media that refuse O_DIRECT.
+void read_through_cache(shared_reading& s)
+{
+    s.direct = false;
+    fsync(s.fd);
+#if defined(POSIX_FADV_RANDOM)
+    // No readahead: pages it brought in would be dropped before their turn.
+    posix_fadvise(s.fd, 0, 0, POSIX_FADV_RANDOM);
+#endif
+}
+
+void finish(shared_reading& s, chunk_kind kind, int error_number)
+{
+    s.finished = true;
+    s.last.kind = kind;
+    s.last.error_number = error_number;
+    s.changed.notify_all();
+}
+
+// `shared` is the thread's own copy, made by std::thread: it keeps the
+// record alive for as long as the thread runs.
+void read_medium(const std::shared_ptr<shared_reading>& shared)
+{
+    shared_reading& s = *shared;
+    const std::uint64_t alignment = s.alignment;
+    std::uint64_t delivered = s.offset;  // the next byte to hand on
+    // After a large request fails, requests cover one block each, so that
+    // the failure is met at the block where it lies.
+    bool block_requests = false;
+    std::unique_lock<std::mutex> hold(s.lock);
+    for (;;) {
+        if (s.stop)
+            return;
+        bool limited = s.limit && delivered >= *s.limit;
+        if (limited != s.at_limit) {
+            s.at_limit = limited;
+            s.changed.notify_all();
+        }
+        if (limited || s.in_use == requests_ahead) {
+            s.changed.wait(hold);
+            continue;
+        }
+        const std::uint64_t start = align_down(delivered, alignment);
+        const std::uint64_t block_end =
+            s.offset + ((delivered - s.offset) / block_size + 1) * block_size;
+        const std::uint64_t one_block = align_up(block_end, alignment);
+        std::uint64_t end = block_requests ? one_block : start + s.request;
+        if (s.limit)
+            end = std::min(end, *s.limit);
+        unsigned char* slot = s.slots[s.fill_at].get();
+        s.in_read = true;
+        hold.unlock();
+        ssize_t n = read_at(s, slot, static_cast<std::size_t>(end - start), start);
+        int failure = errno;
+        hold.lock();
+        s.in_read = false;
+        if (n < 0) {
+#if defined(O_DIRECT)
+            if (failure == EINVAL && s.direct) {
+                // The medium takes O_DIRECT but not these requests.
+                int flags = fcntl(s.fd, F_GETFL);
+                if (flags >= 0 && fcntl(s.fd, F_SETFL, flags & ~O_DIRECT) == 0) {
+                    read_through_cache(s);
+                    continue;
+                }
+            }
+#endif
+            if (!block_requests && one_block < end) {
+                block_requests = true;
+                continue;
+            }
+            finish(s, chunk_kind::error, failure);
+            return;
+        }
+        const std::uint64_t got = start + static_cast<std::uint64_t>(n);
+        if (got <= delivered) {
+            finish(s, chunk_kind::end, 0);
+            return;
+        }
+        s.stretches[s.fill_at] = stretch{static_cast<std::size_t>(delivered - start),
+                                         static_cast<std::size_t>(got - delivered)};
+        s.fill_at = (s.fill_at + 1) % requests_ahead;
+        ++s.ready;
+        ++s.in_use;
+        delivered = got;
+        s.changed.notify_all();
+    }
+}
+
+}  // namespace
+
+struct read_ahead {
+    std::shared_ptr<shared_reading> shared;
+    std::thread thread;
+    bool holding = false;  // the comparison holds the slot last handed out
+};
+
+void stop_read_ahead::operator()(read_ahead* reading) const
+{
+    bool in_read;
+    {
+        std::lock_guard<std::mutex> hold(reading->shared->lock);
+        reading->shared->stop = true;
+        in_read = reading->shared->in_read;
+        reading->shared->changed.notify_all();
+    }
+    // A request to a slow or failing medium may take seconds: the thread
+    // finishes it on its own, and its shared record outlives us.
+    if (in_read)
+        reading->thread.detach();
+    else
+        reading->thread.join();
+    delete reading;
+}
+
+read_ahead_handle start_read_ahead(const input& in, std::size_t request,
+                                   std::optional<std::uint64_t> limit)
+{
+    auto shared = std::make_shared<shared_reading>();
+    shared_reading& s = *shared;
+    s.fd = fcntl(in.fd, F_DUPFD_CLOEXEC, 0);
+    if (s.fd < 0)
+        return nullptr;
+    s.offset = in.offset;
+    s.alignment = in.alignment;
+    s.request = request;
+    if (limit)
+        s.limit = align_up(in.offset + *limit, s.alignment);
+    const std::size_t slot_size = static_cast<std::size_t>(
+        align_up(std::max<std::uint64_t>(request, block_size + 2 * s.alignment), page));
+    for (std::size_t i = 0; i < requests_ahead; ++i) {
+        void* room = std::aligned_alloc(std::max<std::size_t>(page, in.alignment), slot_size);
+        if (!room)
+            return nullptr;
+        s.slots.emplace_back(static_cast<unsigned char*>(room));
+    }
+#if defined(O_DIRECT)
+    int flags = fcntl(s.fd, F_GETFL);
+    s.direct = flags >= 0 && fcntl(s.fd, F_SETFL, flags | O_DIRECT) == 0;
+#endif
+    if (!s.direct)
+        read_through_cache(s);
+
+    // Signals are for the main thread: the reading thread starts with all blocked.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    read_ahead_handle reading(new read_ahead{shared, std::thread(), false});
+    try {
+        reading->thread = std::thread(read_medium, shared);
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        delete reading.release();
+        throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return reading;
+}
+
+medium_chunk next_chunk(read_ahead& reading)
+{
+    shared_reading& s = *reading.shared;
+    std::unique_lock<std::mutex> hold(s.lock);
+    if (reading.holding) {
+        --s.in_use;
+        reading.holding = false;
+        s.changed.notify_all();
+    }
+    for (;;) {
+        if (s.ready > 0) {
+            const stretch& taken = s.stretches[s.take_at];
+            medium_chunk chunk;
+            chunk.data = s.slots[s.take_at].get() + taken.at;
+            chunk.length = taken.length;
+            s.take_at = (s.take_at + 1) % requests_ahead;
+            --s.ready;
+            reading.holding = true;
+            return chunk;
+        }
+        if (s.finished)
+            return s.last;
+        if (s.at_limit) {
+            medium_chunk chunk;
+            chunk.kind = chunk_kind::limit;
+            return chunk;
+        }
+        if (caught_interrupt() != 0) {
+            medium_chunk chunk;
+            chunk.kind = chunk_kind::interrupted;
+            return chunk;
+        }
+        s.changed.wait_for(hold, interrupt_check);
+    }
+}
+
+void lift_limit(read_ahead& reading)
+{
+    std::lock_guard<std::mutex> hold(reading.shared->lock);
+    reading.shared->limit.reset();
+    reading.shared->at_limit = false;
+    reading.shared->changed.notify_all();
+}

@@ -1,0 +1,68 @@
+// Reading a file or a disk from its medium, ahead of the comparison, on a
+// thread of its own.
+//
+// A verifier must compare what the medium holds, not what memory holds: on
+// Linux the medium is read with O_DIRECT, which writes out what is only in
+// memory first and bypasses the page cache, so that a copy whose medium lost
+// data is not vouched for by its cached pages, and the cache is left as it
+// was. Where a file refuses O_DIRECT, it is flushed, and its cached pages
+// are dropped before and after each request. Without the kernel's
+// readahead, reading two media one after the other would wait on each in
+// turn; each input's thread keeps requests ready so that the slower medium
+// alone sets the pace.
+#ifndef TANDEMCHECK_READ_AHEAD_H
+#define TANDEMCHECK_READ_AHEAD_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "compare/inputs.h"
+
+// Requests a medium's thread keeps read ahead, the one being handed out included.
+constexpr std::size_t requests_ahead = 4;
+
+// What the next stretch of a medium came to.
+enum class chunk_kind {
+    bytes,        // `length` more bytes of the input
+    end,          // the input ended
+    error,        // a read failed; `error_number` says why
+    limit,        // the reading limit is reached: nothing more until it is lifted
+    interrupted,  // a signal ended the run while waiting for the medium
+};
+
+// One stretch of the input, in input order.
+struct medium_chunk {
+    chunk_kind kind = chunk_kind::bytes;
+    const unsigned char* data = nullptr;  // valid until the next chunk is asked for
+    std::size_t length = 0;
+    int error_number = 0;
+};
+
+// The thread and what it shares with the comparison (defined in read_ahead.cpp).
+struct read_ahead;
+
+// Stops the thread: at once where it waits; where it is inside a request,
+// it is left to end by itself when the request returns, and never waited for.
+struct stop_read_ahead {
+    void operator()(read_ahead* reading) const;
+};
+
+using read_ahead_handle = std::unique_ptr<read_ahead, stop_read_ahead>;
+
+// Starts reading `in` (a file or a disk with a descriptor) from its start
+// offset in requests of `request` bytes (a multiple of block_size), none
+// reaching past `limit` bytes from the start offset (rounded up to the
+// medium's alignment). Returns nothing when the thread cannot be set up.
+read_ahead_handle start_read_ahead(const input& in, std::size_t request,
+                                   std::optional<std::uint64_t> limit);
+
+// The next stretch. The one before it is given back for reuse. Waits for
+// the medium; an interrupt caught meanwhile gives `interrupted`.
+medium_chunk next_chunk(read_ahead& reading);
+
+// Lets the reading go on past its limit.
+void lift_limit(read_ahead& reading);
+
+#endif

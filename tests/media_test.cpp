@@ -1,0 +1,418 @@
+// The built binary on real media: loop devices, an ext4 file system on one,
+// tmpfs, ramfs, and slow or failing media served through FUSE. Needs root;
+// each test says why it skips where something is missing.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace expected;
+
+namespace {
+
+constexpr std::uint64_t B = block_size;
+constexpr std::size_t MiB = 1 << 20;
+
+class Media : public temp_folder_test {
+protected:
+    void TearDown() override
+    {
+        for (auto undo = cleanups.rbegin(); undo != cleanups.rend(); ++undo)
+            (*undo)();
+        temp_folder_test::TearDown();
+    }
+
+    bool root() { return geteuid() == 0 || (skip_reason = "needs root", false); }
+
+    // Runs a command; false, with the reason kept, when it fails.
+    bool command(const std::vector<std::string>& argv, std::string* out = nullptr)
+    {
+        process_result p = run_program(argv);
+        if (p.status != 0)
+            skip_reason = argv[1] + " failed: " + p.err;
+        if (out)
+            *out = p.out;
+        return p.status == 0;
+    }
+
+    // A loop device over `backing`, detached afterwards; empty where that fails.
+    std::string loop_device(const std::string& backing)
+    {
+        std::string device;
+        if (!root() || !have_program("losetup") ||
+            !command({"/usr/bin/env", "losetup", "-f", "--show", backing}, &device))
+            return "";
+        device.erase(device.find_last_not_of('\n') + 1);
+        cleanups.push_back([device] { run_program({"/usr/bin/env", "losetup", "-d", device}); });
+        return device;
+    }
+
+    // `source` mounted as `type` on a new folder, unmounted afterwards.
+    std::string mount(const std::string& type, const std::string& source, const std::string& name)
+    {
+        std::string target = path(name);
+        mkdir(target.c_str(), 0755);
+        if (!root() || !command({"/usr/bin/env", "mount", "-t", type, source, target}))
+            return "";
+        cleanups.push_back([target] { run_program({"/usr/bin/env", "umount", target}); });
+        return target;
+    }
+
+    // The slow medium of bench/slow_medium.py over `backing`, with `options`;
+    // the path of its file, or empty where FUSE or the model is missing.
+    std::string slow_medium(const std::string& backing, const std::vector<std::string>& options)
+    {
+        if (!root() || access("/dev/fuse", R_OK | W_OK) != 0 || !have_program("fusermount3") ||
+            run_program({"/usr/bin/python3", "-c", "import fusepy"}).status != 0) {
+            skip_reason = "needs root, /dev/fuse, fusermount3 and python3-fusepy";
+            return "";
+        }
+        std::string mountpoint = path("medium" + std::to_string(cleanups.size()));
+        mkdir(mountpoint.c_str(), 0755);
+        std::vector<std::string> argv = {"/usr/bin/python3",
+                                         TANDEMCHECK_SOURCE_DIR "/bench/slow_medium.py", backing,
+                                         mountpoint};
+        argv.insert(argv.end(), options.begin(), options.end());
+        pid_t server = fork();
+        if (server == 0) {
+            std::vector<char*> args;
+            for (std::string& arg : argv)
+                args.push_back(arg.data());
+            args.push_back(nullptr);
+            int log = open((mountpoint + ".log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(log, 1);
+            dup2(log, 2);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        last_server = server;
+        cleanups.push_back([mountpoint, server] {
+            run_program({"/usr/bin/env", "fusermount3", "-u", "-z", mountpoint});
+            kill(server, SIGKILL);
+            waitpid(server, nullptr, 0);
+        });
+        std::string medium = mountpoint + "/medium";
+        for (int i = 0; i < 1000; ++i) {
+            struct stat st;
+            if (stat(medium.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                return medium;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        skip_reason = "the slow medium did not appear";
+        return "";
+    }
+
+    std::vector<std::function<void()>> cleanups;
+    std::string skip_reason;
+    pid_t last_server = -1;  // the server of the newest slow medium
+};
+
+// Writes `bytes` over the file at `path` from `at` on, leaving the rest.
+void overwrite(const std::string& path, std::uint64_t at, const std::string& bytes)
+{
+    int fd = open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(static_cast<ssize_t>(bytes.size()),
+              pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)));
+    ASSERT_EQ(0, fsync(fd));
+    close(fd);
+}
+
+// The differing bytes of `data` against zeros in [from, from + length).
+std::uint64_t nonzero(const std::string& data, std::size_t from, std::size_t length)
+{
+    return static_cast<std::uint64_t>(std::count_if(
+        data.begin() + static_cast<std::ptrdiff_t>(from),
+        data.begin() + static_cast<std::ptrdiff_t>(from + length), [](char c) { return c != 0; }));
+}
+
+TEST_F(Media, ACopyWhoseMediumLostDataIsReportedOneOnlyInMemoryIsNot)
+{
+    if (!have_program("mkfs.ext4"))
+        GTEST_SKIP() << "mkfs.ext4 is not installed";
+    const std::string backing = path("filesystem");
+    write_file(backing, "");
+    ASSERT_EQ(0, truncate(backing.c_str(), 64 * MiB));
+    const std::string device = loop_device(backing);
+    if (device.empty())
+        GTEST_SKIP() << skip_reason;
+    ASSERT_TRUE(command({"/usr/bin/env", "mkfs.ext4", "-q", "-F", device})) << skip_reason;
+    const std::string stick = mount("ext4", device, "stick");
+    ASSERT_FALSE(stick.empty()) << skip_reason;
+
+    const std::string data = random_bytes(4 * MiB, 21);
+    const std::string image = path("image");
+    write_file(image, data);
+    const std::string copy = stick + "/copy";
+    write_file(copy, data);
+    sync();
+    // Find the copy's second MiB on the medium and zero 64 KiB of it there.
+    const std::size_t at = read_file(backing).find(data.substr(MiB, 64 * 1024));
+    ASSERT_NE(std::string::npos, at);
+    overwrite(backing, at, std::string(64 * 1024, '\0'));
+    // The page cache still holds the copy as it was written.
+    ASSERT_EQ(0, run_program({"/usr/bin/env", "cmp", image, copy}).status);
+
+    process_result p = run_tandemcheck({"-a", image, "-b", copy});
+    EXPECT_EQ(1, p.status);
+    const std::uint64_t errors = nonzero(data, MiB, 64 * 1024);
+    EXPECT_NE(std::string::npos, p.err.find("EOF found in file1 at 4194304\nEOF found in file2 at "
+                                            "4194304\n" +
+                                            summary(4 * MiB, errors, 2)))
+        << p.err.substr(p.err.size() - 200);
+
+    // Written but not yet on the medium: written out, then read back.
+    const std::string fresh = stick + "/fresh";
+    write_file(fresh, data);
+    process_result q = run_tandemcheck({"-a", image, "-b", fresh});
+    EXPECT_EQ(0, q.status);
+    EXPECT_EQ("EOF found in file1 at 4194304\nEOF found in file2 at 4194304\n" +
+                  summary(4 * MiB, 0, 0),
+              q.err);
+}
+
+TEST_F(Media, ADiskThatAnotherProcessHoldsOpenIsReadFromItsMedium)
+{
+    const std::string backing = path("stick");
+    write_file(backing, std::string(8 * MiB, '\x55'));
+    const std::string device = loop_device(backing);
+    if (device.empty())
+        GTEST_SKIP() << skip_reason;
+    // Held open, the disk keeps its cache when the writer closes it.
+    int holder = open(device.c_str(), O_RDONLY);
+    ASSERT_GE(holder, 0);
+    const std::string data = random_bytes(4 * MiB + 5000, 22);
+    const std::string image = path("image");
+    write_file(image, data);
+    overwrite(device, 0, data);
+    overwrite(backing, 2 * MiB + 100, std::string(40000, '\0'));
+    ASSERT_EQ(0,
+              run_program({"/usr/bin/env", "cmp", "-n", std::to_string(data.size()), image, device})
+                  .status);
+
+    process_result p = run_tandemcheck({"-a", image, "-b", device});
+    close(holder);
+    EXPECT_EQ(1, p.status);
+    const std::uint64_t errors = nonzero(data, 2 * MiB + 100, 40000);
+    EXPECT_NE(std::string::npos,
+              p.err.find("EOF found in file1 at 4199304\n" + summary(data.size(), errors, 2)))
+        << p.err.substr(p.err.size() - 200);
+}
+
+TEST_F(Media, AMediumUnreadablePastTheImageIsNeverAskedForIt)
+{
+    // An image off the block grid, on a medium that fails from the first
+    // sector past it.
+    const std::string data = random_bytes(20 * B + 5000, 23);
+    const std::string image = path("image");
+    write_file(image, data);
+    const std::string backing = path("disc");
+    write_file(backing, data + random_bytes(MiB, 24));
+    const std::uint64_t run_out = (data.size() + 4095) / 4096 * 4096;
+    const std::string log = path("requests");
+    const std::string disc =
+        slow_medium(backing, {"--fail-from", std::to_string(run_out), "--log", log});
+    if (disc.empty())
+        GTEST_SKIP() << skip_reason;
+    process_result p = run_tandemcheck({"-a", image, "-b", disc});
+    EXPECT_EQ(0, p.status);
+    EXPECT_EQ("EOF found in file1 at 660360\n" + summary(data.size(), 0, 0), p.err);
+    std::ifstream requests(log);
+    std::uint64_t offset = 0, length = 0, furthest = 0;
+    while (requests >> offset >> length)
+        furthest = std::max(furthest, offset + length);
+    EXPECT_EQ(run_out, furthest) << "the furthest request";
+}
+
+TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
+{
+    const std::string data = random_bytes(10 * B, 25);
+    const std::string image = path("image");
+    write_file(image, data);
+    struct row {
+        std::uint64_t fail_from, offset;
+        std::uint64_t count;  // compared before the error
+    };
+    // An unaligned start offset puts a block's start inside a sector.
+    const std::vector<row> rows = {
+        {100 * 4096, 0, 10 * B}, {3 * B + 8192, 0, 3 * B}, {3 * B + 8192, 1000, 3 * B}, {0, 0, 0}};
+    for (const row& r : rows) {
+        const std::string backing = path("backing" + std::to_string(r.fail_from + r.offset));
+        write_file(backing, std::string(r.offset, 'o') + data + std::string(MiB, 'x'));
+        const std::string medium = slow_medium(
+            backing, {"--fail-from", std::to_string(r.offset + r.fail_from), "--latency-ms", "0"});
+        if (medium.empty())
+            GTEST_SKIP() << skip_reason;
+        process_result p =
+            run_tandemcheck({"-a", image, "-b", medium, "-p", std::to_string(r.offset)});
+        const std::string label =
+            "failing from " + std::to_string(r.fail_from) + ", offset " + std::to_string(r.offset);
+        if (r.count == 10 * B) {
+            EXPECT_EQ(0, p.status) << label;
+            EXPECT_EQ("EOF found in file1 at 327680\n" + summary(10 * B, 0, 0), p.err) << label;
+        } else {
+            EXPECT_EQ(1, p.status) << label;
+            EXPECT_EQ("tandemcheck(): fread file 2():: Input/output error\n" +
+                          summary(r.count, 0, 0),
+                      p.err)
+                << label;
+        }
+    }
+}
+
+// Whether the process `pid` ends its main thread within 20 s. Another
+// thread may still be inside a request that the kernel cannot cut short.
+bool main_thread_ends(pid_t pid)
+{
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    for (int i = 0; i < 2000; ++i) {
+        std::string fields = read_file(stat);
+        std::size_t state = fields.rfind(')');
+        if (state != std::string::npos && fields.compare(state, 3, ") Z") == 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST_F(Media, InterruptsAndEndsNeverWaitForAStalledMedium)
+{
+    const std::string data = random_bytes(4 * MiB, 26);
+    const std::string backing = path("backing");
+    write_file(backing, data);
+    const std::string image = path("image");
+    write_file(image, data);
+    const std::string pipe = path("pipe");
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    for (bool interrupt : {false, true}) {
+        // Every request past the first 1280 KiB stalls for an hour.
+        const std::string medium = slow_medium(backing, {"--stall-from", std::to_string(40 * B)});
+        if (medium.empty())
+            GTEST_SKIP() << skip_reason;
+        bool ended = false;
+        run_options options;
+        options.seconds = 60;
+        options.while_running = [&, server = last_server](pid_t pid, const std::string&) {
+            if (interrupt) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+                kill(pid, SIGINT);
+            }
+            ended = main_thread_ends(pid);
+            // The request in flight returns once its server has gone.
+            kill(server, SIGKILL);
+        };
+        std::thread writer;
+        if (!interrupt)
+            writer = std::thread([&] {
+                std::ofstream out(pipe, std::ios::binary);
+                out.write(data.data(), static_cast<std::streamsize>(B + 10));
+            });
+        // Compared up to the end of a pipe while the medium's reader is in a
+        // stalled request; or interrupted while waiting for the medium.
+        process_result p = interrupt ? run_tandemcheck({"-a", image, "-b", medium}, options)
+                                     : run_tandemcheck({"-a", pipe, "-b", medium}, options);
+        if (writer.joinable())
+            writer.join();
+        EXPECT_TRUE(ended) << "the run waited for the medium";
+        if (interrupt) {
+            EXPECT_EQ(SIGINT, p.signal);
+            EXPECT_EQ("", p.err);
+        } else {
+            EXPECT_EQ(0, p.status);
+            EXPECT_EQ("EOF found in file1 at 32778\n" + summary(B + 10, 0, 0), p.err);
+        }
+    }
+}
+
+bool cache_of_its_own(const std::string& folder)
+{
+    // tmpfs and ramfs keep their files in the page cache: it is their medium.
+    struct statfs fs;
+    return statfs(folder.c_str(), &fs) == 0 && fs.f_type != 0x01021994 && fs.f_type != 0x858458f6;
+}
+
+// Pages of the file at `path` in the page cache.
+std::size_t resident_pages(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY);
+    struct stat st;
+    fstat(fd, &st);
+    void* map = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    const std::size_t pages = (static_cast<std::size_t>(st.st_size) + 4095) / 4096;
+    std::vector<unsigned char> residency(pages);
+    mincore(map, static_cast<std::size_t>(st.st_size), residency.data());
+    munmap(map, static_cast<std::size_t>(st.st_size));
+    return static_cast<std::size_t>(
+        std::count_if(residency.begin(), residency.end(), [](unsigned char r) { return r & 1; }));
+}
+
+TEST_F(Media, ThePageCacheIsLeftAsItWas)
+{
+    if (!cache_of_its_own(folder))
+        GTEST_SKIP() << "the temporary folder lives in the page cache";
+    const std::string data = random_bytes(16 * MiB, 27);
+    const std::string cold1 = path("cold1"), cold2 = path("cold2"), warm = path("warm");
+    for (const std::string& name : {cold1, cold2, warm}) {
+        write_file(name, data);
+        int fd = open(name.c_str(), O_RDONLY);
+        fdatasync(fd);
+        posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        close(fd);
+    }
+    read_file(warm);
+    const std::size_t pages = 16 * MiB / 4096;
+    ASSERT_EQ(pages, resident_pages(warm));
+    ASSERT_LT(resident_pages(cold1), pages / 16) << "the cache could not be dropped";
+
+    EXPECT_EQ(0, run_tandemcheck({"-a", cold1, "-b", cold2}).status);
+    EXPECT_EQ(0, run_tandemcheck({"-a", warm, "-b", cold2}).status);
+    // At most a few pages, where the tool reads with O_DIRECT none.
+    EXPECT_LE(resident_pages(cold1), 256u);
+    EXPECT_LE(resident_pages(cold2), 256u);
+    EXPECT_EQ(pages, resident_pages(warm));
+}
+
+TEST_F(Media, TmpfsAndRamfsInputs)
+{
+    // tmpfs takes O_DIRECT; ramfs refuses it, and is read through its cache.
+    const std::string data = random_bytes(3 * B + 700, 28);
+    std::string changed = data;
+    changed[2 * B + 9] = static_cast<char>(~changed[2 * B + 9]);
+    const std::string image = path("image");
+    write_file(image, data);
+    for (const char* type : {"tmpfs", "ramfs"}) {
+        const std::string mounted = mount(type, "none", type);
+        if (mounted.empty())
+            GTEST_SKIP() << skip_reason;
+        const std::string copy = mounted + "/copy";
+        write_file(copy, changed);
+        process_result p = run_tandemcheck({"-a", image, "-b", copy, "-o", "5", "-p", "5"});
+        EXPECT_EQ(1, p.status) << type;
+        EXPECT_EQ("\n" +
+                      difference_at(2 * B + 4, static_cast<unsigned char>(data[2 * B + 9]),
+                                    static_cast<unsigned char>(changed[2 * B + 9]), 0) +
+                      retries + "EOF found in file1 at 98999\nEOF found in file2 at 98999\n" +
+                      summary(3 * B + 695, 1, 1),
+                  p.err)
+            << type;
+    }
+}
+
+}  // namespace

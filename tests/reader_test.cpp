@@ -1,0 +1,120 @@
+// Blocks handed out of large requests, from streams and from media.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "compare/comparison.h"
+#include "compare/reader.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr std::size_t B = block_size;
+
+class Reader : public temp_folder_test {
+protected:
+    // Input `which` over a new file of `bytes`, entered at `offset`.
+    input file_input(int which, const std::string& bytes, std::uint64_t offset, std::size_t request)
+    {
+        std::string name = path("input" + std::to_string(which));
+        write_file(name, bytes);
+        std::FILE* stream = std::fopen(name.c_str(), "r");
+        EXPECT_NE(nullptr, stream);
+        EXPECT_EQ(0, fseeko(stream, static_cast<off_t>(offset), SEEK_SET));
+        input in = opened(which, name, stream, offset);
+        in.request = request;
+        return in;
+    }
+};
+
+// Every outcome up to the end, with the bytes of each.
+struct reading {
+    std::vector<read_outcome> outcomes;
+    std::string bytes;
+};
+
+reading read_all(input_reader& reader)
+{
+    reading r;
+    for (;;) {
+        const unsigned char* block = nullptr;
+        std::size_t length = 0;
+        int error_number = 0;
+        read_outcome outcome = next_block(reader, block, length, error_number);
+        r.outcomes.push_back(outcome);
+        r.bytes.append(reinterpret_cast<const char*>(block), length);
+        if (outcome != read_outcome::block || r.outcomes.size() > 1000)
+            return r;
+    }
+}
+
+TEST_F(Reader, AMediumIsHandedOutAsReadingABlockAtATimeWould)
+{
+    // Whole blocks, then the end with what is left (nothing after a whole
+    // number of blocks), whatever the request size and the start offset.
+    for (std::size_t request : {B, 4 * B, 40 * B})
+        for (std::uint64_t offset : {0, 1000, 4096})
+            for (std::size_t blocks : {0, 1, 4, 9, 17, 40, 41})
+                for (std::size_t tail : {std::size_t{0}, std::size_t{5000}}) {
+                    const std::size_t length = blocks * B + tail;
+                    const std::string data = random_bytes(offset + length, 11);
+                    input in = file_input(1, data, offset, request);
+                    ASSERT_EQ(input_kind::file, in.kind);
+                    input_reader reader = make_reader(in);
+                    ASSERT_TRUE(reader.medium) << "not read from the medium";
+                    reading r = read_all(reader);
+                    std::vector<read_outcome> expected(blocks, read_outcome::block);
+                    expected.push_back(read_outcome::end);
+                    const std::string label = "request " + std::to_string(request) + ", offset " +
+                                              std::to_string(offset) + ", " +
+                                              std::to_string(length) + " bytes";
+                    EXPECT_EQ(expected, r.outcomes) << label;
+                    EXPECT_TRUE(data.substr(offset) == r.bytes) << label;
+                    std::fclose(in.stream);
+                }
+}
+
+TEST_F(Reader, AMediumIsReadNoFurtherThanItsLimitUntilTheLimitIsLifted)
+{
+    const std::uint64_t offset = 1000;
+    const std::string data = random_bytes(offset + 10 * B, 12);
+    input in = file_input(2, data, offset, 40 * B);
+    input_reader reader = make_reader(in, 2 * B + 100);
+    reading r = read_all(reader);
+    // The bytes up to the limit, rounded up to the medium's alignment.
+    const std::size_t held =
+        (offset + 2 * B + 100 + in.alignment - 1) / in.alignment * in.alignment - offset;
+    EXPECT_EQ(
+        (std::vector<read_outcome>{read_outcome::block, read_outcome::block, read_outcome::limit}),
+        r.outcomes);
+    EXPECT_TRUE(data.substr(offset, held) == r.bytes) << r.bytes.size() << " bytes";
+    // Lifted, the held bytes come again as part of a whole block.
+    lift_limit(reader);
+    reading rest = read_all(reader);
+    EXPECT_EQ(9u, rest.outcomes.size());
+    EXPECT_EQ(read_outcome::end, rest.outcomes.back());
+    EXPECT_TRUE(data.substr(offset + 2 * B) == rest.bytes);
+    std::fclose(in.stream);
+}
+
+TEST_F(Reader, AnInputThatOutgrowsItsLengthIsReadOn)
+{
+    // The first input was shorter when it was opened: the second one's
+    // limit, its old length, must not end the run early.
+    const std::string data = random_bytes(5 * B + 10, 13);
+    input input1 = file_input(1, data, 0, 0);
+    input input2 = file_input(2, data, 0, 0);
+    input1.length = 2 * B;
+    memory_output out, err;
+    status_display display = make_status_display(out.stream, false, -1);
+    run_result result = run_comparison(input1, input2, display, err.stream, still_clock);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(5 * B + 10, result.tally.count);
+    EXPECT_EQ("EOF found in file1 at 163850\nEOF found in file2 at 163850\n" +
+                  expected::summary(5 * B + 10, 0, 0),
+              err.text());
+}
+
+}  // namespace
