@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,13 +15,16 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "compare/interrupts.h"
 
 namespace {
 
 constexpr std::size_t page = 4096;
+
+// The slots of a medium lie in one region aligned to this, the size of a
+// huge page on x86-64 (see start_read_ahead).
+constexpr std::size_t huge_page = std::size_t{2} << 20;
 
 // While it waits for the medium, the comparison looks for interrupts this often.
 constexpr std::chrono::milliseconds interrupt_check{50};
@@ -35,8 +39,8 @@ std::uint64_t align_up(std::uint64_t n, std::uint64_t alignment)
     return align_down(n + alignment - 1, alignment);
 }
 
-struct free_slot {
-    void operator()(unsigned char* slot) const { std::free(slot); }
+struct free_region {
+    void operator()(unsigned char* region) const { std::free(region); }
 };
 
 // Where a handed-on stretch lies in its slot.
@@ -53,7 +57,8 @@ struct shared_reading {
     std::uint64_t offset = 0;
     std::uint64_t alignment = 1;
     std::size_t request = 0;
-    std::vector<std::unique_ptr<unsigned char, free_slot>> slots;  // requests_ahead of them
+    std::unique_ptr<unsigned char, free_region> region;  // the slots, one after the other
+    std::array<unsigned char*, requests_ahead> slots{};   // where each request is read to
 
     std::mutex lock;
     std::condition_variable changed;
@@ -151,7 +156,7 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
         std::uint64_t end = block_requests ? one_block : start + s.request;
         if (s.limit)
             end = std::min(end, *s.limit);
-        unsigned char* slot = s.slots[s.fill_at].get();
+        unsigned char* slot = s.slots[s.fill_at];
         s.in_read = true;
         hold.unlock();
         ssize_t n = read_at(s, slot, static_cast<std::size_t>(end - start), start);
@@ -232,12 +237,22 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
         s.limit = align_up(in.offset + *limit, s.alignment);
     const std::size_t slot_size = static_cast<std::size_t>(
         align_up(std::max<std::uint64_t>(request, block_size + 2 * s.alignment), page));
-    for (std::size_t i = 0; i < requests_ahead; ++i) {
-        void* room = std::aligned_alloc(std::max<std::size_t>(page, in.alignment), slot_size);
-        if (!room)
-            return nullptr;
-        s.slots.emplace_back(static_cast<unsigned char*>(room));
-    }
+    const std::size_t region_size = static_cast<std::size_t>(
+        align_up(static_cast<std::uint64_t>(slot_size) * requests_ahead, huge_page));
+    void* room = nullptr;
+    if (posix_memalign(&room, huge_page, region_size) != 0)
+        return nullptr;
+    s.region.reset(static_cast<unsigned char*>(room));
+#if defined(MADV_HUGEPAGE)
+    // O_DIRECT reads into the buffer itself, and a device takes only so many
+    // pieces of memory in one request (128 on a loop device): in 4 KiB pages
+    // a 1280 KiB request goes out as three. Huge pages are contiguous, so it
+    // goes out whole; a drive bound by requests a second reads 2.5 times
+    // faster. Where there are none to be had, pages of 4 KiB serve.
+    madvise(room, region_size, MADV_HUGEPAGE);
+#endif
+    for (std::size_t i = 0; i < requests_ahead; ++i)
+        s.slots[i] = s.region.get() + i * slot_size;
 #if defined(O_DIRECT)
     int flags = fcntl(s.fd, F_GETFL);
     s.direct = flags >= 0 && fcntl(s.fd, F_SETFL, flags | O_DIRECT) == 0;
@@ -274,7 +289,7 @@ medium_chunk next_chunk(read_ahead& reading)
         if (s.ready > 0) {
             const stretch& taken = s.stretches[s.take_at];
             medium_chunk chunk;
-            chunk.data = s.slots[s.take_at].get() + taken.at;
+            chunk.data = s.slots[s.take_at] + taken.at;
             chunk.length = taken.length;
             s.take_at = (s.take_at + 1) % requests_ahead;
             --s.ready;
