@@ -58,7 +58,7 @@ struct shared_reading {
     std::uint64_t alignment = 1;
     std::size_t request = 0;
     std::unique_ptr<unsigned char, free_region> region;  // the slots, one after the other
-    std::array<unsigned char*, requests_ahead> slots{};   // where each request is read to
+    std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
 
     std::mutex lock;
     std::condition_variable changed;
