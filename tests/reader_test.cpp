@@ -99,22 +99,73 @@ TEST_F(Reader, AMediumIsReadNoFurtherThanItsLimitUntilTheLimitIsLifted)
     std::fclose(in.stream);
 }
 
+TEST_F(Reader, RunsOverFilesShowWhatReadingABlockAtATimeShows)
+{
+    // Lengths around the block grid and the alignment: each pair is run over
+    // files read from their medium, and over streams read a block at a time.
+    struct row {
+        std::size_t length1, length2;
+    };
+    const std::vector<row> rows = {
+        {102401, 100000},
+        {100000, 102401},
+        {100000, 100010},
+        {3 * B, 3 * B + 1},
+        {2 * B + 4096, 2 * B + 4097},
+        {5 * B - 1, 5 * B},
+        {0, 3 * B},
+        {40 * B + 1, 41 * B},
+    };
+    const std::string data = random_bytes(42 * B + 5000, 14);
+    for (std::size_t request : {B, 4 * B, 40 * B})
+        for (std::uint64_t offset : {0, 1000})
+            for (const row& r : rows) {
+                std::string bytes1 = data.substr(0, offset + r.length1);
+                std::string bytes2 = data.substr(0, offset + r.length2);
+                bytes2[offset + r.length2 / 2] ^= 1;
+                memory_output out, err, streamed_out, streamed_err;
+                input input1 = file_input(1, bytes1, offset, request);
+                input input2 = file_input(2, bytes2, offset, request);
+                status_display display = make_status_display(out.stream, false, -1);
+                run_result result =
+                    run_comparison(input1, input2, display, err.stream, still_clock);
+                input stream1 = memory_input(1, bytes1, offset);
+                input stream2 = memory_input(2, bytes2, offset);
+                status_display streamed = make_status_display(streamed_out.stream, false, -1);
+                run_result expected =
+                    run_comparison(stream1, stream2, streamed, streamed_err.stream, still_clock);
+                const std::string label =
+                    std::to_string(r.length1) + "/" + std::to_string(r.length2) + ", offset " +
+                    std::to_string(offset) + ", request " + std::to_string(request);
+                EXPECT_EQ(expected.status, result.status) << label;
+                EXPECT_EQ(streamed_err.text(), err.text()) << label;
+                EXPECT_TRUE(streamed_out.text() == out.text()) << label;
+            }
+}
+
 TEST_F(Reader, AnInputThatOutgrowsItsLengthIsReadOn)
 {
     // The first input was shorter when it was opened: the second one's
-    // limit, its old length, must not end the run early.
-    const std::string data = random_bytes(5 * B + 10, 13);
-    input input1 = file_input(1, data, 0, 0);
-    input input2 = file_input(2, data, 0, 0);
-    input1.length = 2 * B;
-    memory_output out, err;
-    status_display display = make_status_display(out.stream, false, -1);
-    run_result result = run_comparison(input1, input2, display, err.stream, still_clock);
-    EXPECT_EQ(0, result.status);
-    EXPECT_EQ(5 * B + 10, result.tally.count);
-    EXPECT_EQ("EOF found in file1 at 163850\nEOF found in file2 at 163850\n" +
-                  expected::summary(5 * B + 10, 0, 0),
-              err.text());
+    // limit, its old length, must not end the run early, whether the first
+    // goes on past the block or ends within it.
+    struct row {
+        std::size_t length, recorded;
+    };
+    for (const row& r : {row{5 * B + 10, 2 * B}, row{2 * B + 5000, 2 * B + 100}}) {
+        const std::string data = random_bytes(r.length, 13);
+        input input1 = file_input(1, data, 0, 0);
+        input input2 = file_input(2, data, 0, 0);
+        input1.length = r.recorded;
+        memory_output out, err;
+        status_display display = make_status_display(out.stream, false, -1);
+        run_result result = run_comparison(input1, input2, display, err.stream, still_clock);
+        EXPECT_EQ(0, result.status) << r.length;
+        EXPECT_EQ(r.length, result.tally.count);
+        const std::string end = std::to_string(r.length);
+        EXPECT_EQ("EOF found in file1 at " + end + "\nEOF found in file2 at " + end + "\n" +
+                      expected::summary(r.length, 0, 0),
+                  err.text());
+    }
 }
 
 }  // namespace

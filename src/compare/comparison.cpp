@@ -34,26 +34,21 @@ std::size_t next_difference(const unsigned char* block1, const unsigned char* bl
     return from;
 }
 
-// Reads the next block of `reader`'s input and reports its end or a read
-// error on `err`. `count` is where the block starts.
-read_outcome read_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
-                        std::uint64_t count, status_display& display, std::FILE* err)
+// One input's part of a pass.
+struct input_read {
+    const unsigned char* block = nullptr;
+    std::size_t length = 0;  // bytes at `block`
+    read_outcome outcome = read_outcome::block;
+    int error_number = 0;        // with read_outcome::error
+    std::uint64_t ended_at = 0;  // with read_outcome::end: where the input ended
+};
+
+input_read read_next(input_reader& reader, std::uint64_t count)
 {
-    int which = reader.source->which;
-    int error_number = 0;
-    read_outcome outcome = next_block(reader, block, length, error_number);
-    if (outcome == read_outcome::error) {
-        display_before_error(display, error_text::failure);
-        report_system_error(
-            err, which == 1 ? "tandemcheck(): fread file 1():" : "tandemcheck(): fread file 2():",
-            error_number);
-    } else if (outcome == read_outcome::end) {
-        std::uint64_t end = count + length;
-        display_before_error(display, error_text::notice);
-        std::fprintf(err, "EOF found in file%d at %llu\n", which,
-                     static_cast<unsigned long long>(end));
-    }
-    return outcome;
+    input_read r;
+    r.outcome = next_block(reader, r.block, r.length, r.error_number);
+    r.ended_at = count + r.length;
+    return r;
 }
 
 bool stops_the_run(read_outcome outcome)
@@ -61,30 +56,71 @@ bool stops_the_run(read_outcome outcome)
     return outcome == read_outcome::error || outcome == read_outcome::interrupted;
 }
 
-// Reads the blocks of one pass: stream 2 is read even when stream 1 has just
-// ended. A reader stops at its limit, the other input's length, where that
-// input ends; should it not end there after all (it grew), both read on.
-void read_pass(input_reader& reader1, input_reader& reader2, const unsigned char*& block1,
-               const unsigned char*& block2, std::size_t& len1, std::size_t& len2,
-               read_outcome& read1, read_outcome& read2, std::uint64_t count,
-               status_display& display, std::FILE* err)
+// Whether a reader held at its limit must read on: its limit is the other
+// input's length, and the other has not ended within the bytes held (it
+// grew since it was opened).
+bool reads_on(const input_read& held, const input_read& other)
 {
-    read1 = read_block(reader1, block1, len1, count, display, err);
-    read2 = stops_the_run(read1) ? read1 : read_block(reader2, block2, len2, count, display, err);
-    while ((read1 == read_outcome::limit || read2 == read_outcome::limit) &&
-           read1 != read_outcome::end && read2 != read_outcome::end && !stops_the_run(read1) &&
-           !stops_the_run(read2)) {
-        if (read1 == read_outcome::limit) {
+    return held.outcome == read_outcome::limit && !stops_the_run(other.outcome) &&
+           (other.outcome != read_outcome::end || other.length > held.length);
+}
+
+// A reader held at its limit while the other input ended: reading a block
+// at a time would have read this block and met its end where its own
+// length says, if that lies within the block. The medium past the other's
+// end is never asked for, so that an unreadable area there stays untouched.
+void settle_at_limit(input_read& held, const input& source, std::uint64_t count)
+{
+    if (held.outcome == read_outcome::limit && source.length &&
+        *source.length < count + block_size) {
+        held.outcome = read_outcome::end;
+        held.ended_at = *source.length;
+    }
+}
+
+// Reports an input's end or its read error on `err`.
+void report_read(const input_read& r, int which, status_display& display, std::FILE* err)
+{
+    if (r.outcome == read_outcome::error) {
+        display_before_error(display, error_text::failure);
+        report_system_error(
+            err, which == 1 ? "tandemcheck(): fread file 1():" : "tandemcheck(): fread file 2():",
+            r.error_number);
+    } else if (r.outcome == read_outcome::end) {
+        display_before_error(display, error_text::notice);
+        std::fprintf(err, "EOF found in file%d at %llu\n", which,
+                     static_cast<unsigned long long>(r.ended_at));
+    }
+}
+
+// Reads the blocks of one pass, as reading both a block at a time would:
+// stream 2 is read even when stream 1 has just ended, and not after a read
+// error on stream 1. Ends and errors are reported in input order.
+void read_pass(input_reader& reader1, input_reader& reader2, input_read& r1, input_read& r2,
+               std::uint64_t count, status_display& display, std::FILE* err)
+{
+    r1 = read_next(reader1, count);
+    r2 = stops_the_run(r1.outcome) ? input_read{} : read_next(reader2, count);
+    for (;;) {
+        if (reads_on(r1, r2)) {
             lift_limit(reader1);
-            read1 = read_block(reader1, block1, len1, count, display, err);
-        }
-        if (read2 == read_outcome::limit && !stops_the_run(read1)) {
+            r1 = read_next(reader1, count);
+        } else if (!stops_the_run(r1.outcome) && reads_on(r2, r1)) {
             lift_limit(reader2);
-            read2 = read_block(reader2, block2, len2, count, display, err);
+            r2 = read_next(reader2, count);
+        } else {
+            break;
         }
     }
-    if (stops_the_run(read1))
-        read2 = read1;
+    if (r2.outcome == read_outcome::end)
+        settle_at_limit(r1, *reader1.source, count);
+    if (r1.outcome == read_outcome::end)
+        settle_at_limit(r2, *reader2.source, count);
+    report_read(r1, 1, display, err);
+    if (stops_the_run(r1.outcome))
+        r2 = r1;
+    else
+        report_read(r2, 2, display, err);
 }
 
 // Ends a run: the summary unless an interrupt cut it short, the status row
@@ -166,21 +202,17 @@ run_result run_comparison(input& input1, input& input2, status_display& display,
         progress_meter meter;
         meter_start(meter, clock().seconds);
         for (bool at_end = false; !at_end;) {
-            std::size_t len1 = 0, len2 = 0;
-            const unsigned char* block1 = nullptr;
-            const unsigned char* block2 = nullptr;
-            read_outcome read1, read2;
-            read_pass(reader1, reader2, block1, block2, len1, len2, read1, read2, tally.count,
-                      display, err);
-            if (read2 == read_outcome::interrupted) {
+            input_read r1, r2;
+            read_pass(reader1, reader2, r1, r2, tally.count, display, err);
+            if (r2.outcome == read_outcome::interrupted) {
                 cut_short = true;
                 break;
             }
-            if (read2 == read_outcome::error) {
+            if (r2.outcome == read_outcome::error) {
                 result.read_error = true;
                 break;
             }
-            at_end = read1 == read_outcome::end || read2 == read_outcome::end;
+            at_end = r1.outcome == read_outcome::end || r2.outcome == read_outcome::end;
 
             clock_reading now = clock();
             meter_update(meter, now.seconds);
@@ -189,8 +221,8 @@ run_result run_comparison(input& input1, input& input2, status_display& display,
 
             // Both reads deliver whole blocks until one input ends; then the
             // bytes both delivered are still compared.
-            std::size_t length = std::min(len1, len2);
-            compare_block(block1, block2, length, tally, report, display);
+            std::size_t length = std::min(r1.length, r2.length);
+            compare_block(r1.block, r2.block, length, tally, report, display);
             tally.count += length;
             ++tally.block;
             meter_credit(meter, length);
