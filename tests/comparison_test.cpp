@@ -53,11 +53,25 @@ TEST(ComparisonRun, IdenticalInputsOfWholeBlocks)
 TEST(ComparisonRun, InputsThatEndEarly)
 {
     std::string data = random_bytes(10 * B, 2);
-    // An empty first input: stream 2 is still read once.
+    // An empty first input: stream 2 is still read once. Nothing was
+    // verified, and the run says so.
     in_memory_run empty = run("", data);
-    EXPECT_EQ(0, empty.result.status);
+    EXPECT_EQ(1, empty.result.status);
     EXPECT_EQ(status_lines({0}), empty.out);
-    EXPECT_EQ("EOF found in file1 at 0\n" + summary(0, 0, 0), empty.err);
+    EXPECT_EQ("EOF found in file1 at 0\n"
+              "tandemcheck(): no byte compared: file 1 holds nothing from its start offset\n" +
+                  summary(0, 0, 0),
+              empty.err);
+    in_memory_run empty2 = run(data, "");
+    EXPECT_EQ(1, empty2.result.status);
+    EXPECT_EQ("EOF found in file2 at 0\n"
+              "tandemcheck(): no byte compared: file 2 holds nothing from its start offset\n" +
+                  summary(0, 0, 0),
+              empty2.err);
+    // Both empty: there was nothing to verify.
+    in_memory_run none = run("", "");
+    EXPECT_EQ(0, none.result.status);
+    EXPECT_EQ("EOF found in file1 at 0\nEOF found in file2 at 0\n" + summary(0, 0, 0), none.err);
 
     in_memory_run shorter = run(data.substr(0, B), data);
     EXPECT_EQ(0, shorter.result.status);

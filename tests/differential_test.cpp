@@ -124,6 +124,8 @@ TEST_F(Differential, AgreesWithCmpOnRandomPairs)
                          std::to_string(common), a, b});
         std::vector<differing_byte> expected = from_cmp(theirs.out);
         std::vector<differing_byte> reported = from_tandemcheck(ours.err);
+        // Nothing compared while an input held bytes fails the run.
+        const bool nothing_compared = common == 0 && length1 + length2 > 0;
         std::set<std::uint64_t> blocks;
         for (const differing_byte& d : expected)
             blocks.insert(d.position / block_size);
@@ -135,11 +137,11 @@ TEST_F(Differential, AgreesWithCmpOnRandomPairs)
                                   std::to_string(expected.size()) + " errors found, " +
                                   std::to_string(blocks.size()) + " defective blocks\n") !=
                         std::string::npos &&
-                    ours.status == (expected.empty() ? 0 : 1);
+                    ours.status == (expected.empty() && !nothing_compared ? 0 : 1);
         if (!same) {
             ++mismatches;
             EXPECT_EQ(expected, reported) << label;
-            EXPECT_EQ(expected.empty() ? 0 : 1, ours.status) << label;
+            EXPECT_EQ(expected.empty() && !nothing_compared ? 0 : 1, ours.status) << label;
             ADD_FAILURE() << label << "\n"
                           << ours.err.substr(ours.err.size() > 300 ? ours.err.size() - 300 : 0);
         }

@@ -80,8 +80,16 @@ TEST(InputLengths, TheLengthThePercentMeasuresAgainst)
     };
     const std::vector<row> rows = {
         {described(k::file, 300), described(k::file, 200), 200},
+        {described(k::file, 300), described(k::file, none), 300},
+        {described(k::disk, 300), described(k::disk, 200), 200},
         {described(k::file, 300), described(k::pipe, none), 300},
         {described(k::pipe, none), described(k::file, 300), 300},
+        {described(k::device, none), described(k::file, 300), 300},
+        // The image's length, not the copy's: an incomplete copy ends below 100%.
+        {described(k::file, 300), described(k::disk, 200), 300},
+        {described(k::disk, 200), described(k::file, 300), 300},
+        {described(k::pipe, none), described(k::disk, 200), none},
+        {described(k::disk, 200), described(k::device, none), none},
         {described(k::pipe, none), described(k::device, none), none},
     };
     for (const row& r : rows)

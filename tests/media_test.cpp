@@ -215,6 +215,71 @@ TEST_F(Media, ADiskThatAnotherProcessHoldsOpenIsReadFromItsMedium)
         << p.err.substr(p.err.size() - 200);
 }
 
+TEST_F(Media, ADiskThatEndsBeforeItsImageFailsTheRun)
+{
+    const std::uint64_t K = 1024;
+    const std::string data = random_bytes(256 * K, 29);
+    const std::string image = path("image"), short_image = path("short_image");
+    write_file(image, data);
+    write_file(short_image, data.substr(0, 100 * K + 5000));
+    const std::string empty = path("empty");
+    write_file(empty, "");
+    const std::string small_backing = path("small"), large_backing = path("large");
+    const std::string zeros_backing = path("zeros");
+    write_file(small_backing, data.substr(0, 128 * K));
+    write_file(large_backing, data + std::string(256 * K, 'x'));
+    write_file(zeros_backing, std::string(128 * K, '\0'));
+    const std::string small = loop_device(small_backing);
+    const std::string large = loop_device(large_backing);
+    const std::string zeros = loop_device(zeros_backing);
+    if (small.empty() || large.empty() || zeros.empty())
+        GTEST_SKIP() << skip_reason;
+    const std::string incomplete1 =
+        "tandemcheck(): file 1 ended at 131072, before file 2 did: the copy is incomplete\n";
+    const std::string incomplete2 =
+        "tandemcheck(): file 2 ended at 131072, before file 1 did: the copy is incomplete\n";
+    struct row {
+        std::string a, b;
+        bool piped;  // -a is a pipe fed from the file a
+        int status;
+        std::string err;
+    };
+    const std::vector<row> rows = {
+        {image, small, false, 1, "EOF found in file2 at 131072\n" + incomplete2},
+        {small, image, false, 1, "EOF found in file1 at 131072\n" + incomplete1},
+        {image, small, true, 1, "EOF found in file2 at 131072\n" + incomplete2},
+        // The image ends first: the normal case.
+        {short_image, large, false, 0, "EOF found in file1 at 107400\n"},
+        {small_backing, small, false, 0,
+         "EOF found in file1 at 131072\nEOF found in file2 at 131072\n"},
+        {short_image, large, true, 0, "EOF found in file1 at 107400\n"},
+        {image, image, true, 0, "EOF found in file1 at 262144\nEOF found in file2 at 262144\n"},
+        // Two files, two disks, or a character device: lengths differ on purpose.
+        {image, short_image, false, 0, "EOF found in file2 at 107400\n"},
+        {large, small, false, 0, "EOF found in file2 at 131072\n"},
+        {"/dev/zero", zeros, false, 0, "EOF found in file2 at 131072\n"},
+        // Nothing compared.
+        {empty, small, true, 1,
+         "EOF found in file1 at 0\n"
+         "tandemcheck(): no byte compared: file 1 holds nothing from its start offset\n"},
+    };
+    for (const row& r : rows) {
+        const std::string label = r.a + (r.piped ? " (piped)" : "") + " / " + r.b;
+        process_result p =
+            r.piped ? run_program({"/bin/sh", "-c",
+                                   "cat '" + r.a +
+                                       "' | exec " TANDEMCHECK_BINARY " -a /dev/stdin -b '" + r.b +
+                                       "'"})
+                    : run_tandemcheck({"-a", r.a, "-b", r.b});
+        const std::uint64_t compared = r.a == image && r.b == image               ? 256 * K
+                                       : r.a == empty                             ? 0
+                                       : r.a == short_image || r.b == short_image ? 100 * K + 5000
+                                                                                  : 128 * K;
+        EXPECT_EQ(r.status, p.status) << label;
+        EXPECT_EQ(r.err + summary(compared, 0, 0), p.err) << label;
+    }
+}
+
 TEST_F(Media, AMediumUnreadablePastTheImageIsNeverAskedForIt)
 {
     // An image off the block grid, on a medium that fails from the first

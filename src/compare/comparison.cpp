@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "compare/inputs.h"
 #include "compare/interrupts.h"
@@ -123,11 +124,59 @@ void read_pass(input_reader& reader1, input_reader& reader2, input_read& r1, inp
         report_read(r2, 2, display, err);
 }
 
+// The line that says a finished run verified less than the image, or "":
+// nothing was compared while an input held bytes, or a disk ended before
+// the file or pipe it was checked against. Two files, two disks, or a
+// character device keep their lengths to themselves: comparing a partition
+// inside an image with a start offset has inputs of different lengths on
+// purpose, and a disk is usually longer than its image.
+std::string shortfall(const input_read* reads[2], const input* inputs[2], std::uint64_t count)
+{
+    auto ended_at = [&](int k, std::uint64_t at) {
+        return reads[k]->outcome == read_outcome::end && reads[k]->ended_at == at;
+    };
+    auto holds_more = [&](int k, std::uint64_t than) {
+        return reads[k]->outcome != read_outcome::end || reads[k]->ended_at > than;
+    };
+    char line[160];
+    for (int k = 0; k < 2; ++k) {
+        int other = 1 - k;
+        if (count == 0 && ended_at(k, 0) && holds_more(other, 0)) {
+            std::snprintf(line, sizeof line,
+                          "tandemcheck(): no byte compared: file %d holds nothing from its start "
+                          "offset\n",
+                          k + 1);
+            return line;
+        }
+    }
+    for (int k = 0; k < 2; ++k) {
+        int other = 1 - k;
+        input_kind kind = inputs[other]->kind;
+        if (inputs[k]->kind == input_kind::disk && reads[k]->outcome == read_outcome::end &&
+            (kind == input_kind::file || kind == input_kind::pipe) &&
+            holds_more(other, reads[k]->ended_at)) {
+            std::snprintf(line, sizeof line,
+                          "tandemcheck(): file %d ended at %llu, before file %d did: the copy is "
+                          "incomplete\n",
+                          k + 1, static_cast<unsigned long long>(reads[k]->ended_at), other + 1);
+            return line;
+        }
+    }
+    return "";
+}
+
 // Ends a run: the summary unless an interrupt cut it short, the status row
 // ended, and a failure to write standard output said where it can be.
-void finish(run_result& result, bool cut_short, status_display& display, report_buffer& report)
+void finish(run_result& result, bool cut_short, const std::string& short_of_image,
+            status_display& display, report_buffer& report)
 {
     const compare_tally& tally = result.tally;
+    if (!short_of_image.empty()) {
+        // Below the last status line, as a read error is.
+        display_before_error(display, error_text::failure);
+        keep_first_error(report.write_error,
+                         write_whole(report.err, short_of_image.data(), short_of_image.size()));
+    }
     display_before_error(display, error_text::new_line);
     if (!cut_short && report.write_error == 0) {
         char summary[160];
@@ -146,7 +195,7 @@ void finish(run_result& result, bool cut_short, status_display& display, report_
     // Earlier messages went straight to the stream; its error flag tells.
     keep_first_error(report.write_error, flush_whole(report.err));
     bool trouble = tally.errors > 0 || result.read_error || result.signal != 0 ||
-                   display.write_error != 0 || report.write_error != 0;
+                   !short_of_image.empty() || display.write_error != 0 || report.write_error != 0;
     result.status = trouble ? exit_trouble : exit_identical;
 }
 
@@ -196,13 +245,14 @@ run_result run_comparison(input& input1, input& input2, status_display& display,
     run_result result;
     compare_tally& tally = result.tally;
     bool cut_short = false;
+    std::string short_of_image;
     {
         input_reader reader1 = make_reader(input1, reading_limit(input1, input2));
         input_reader reader2 = make_reader(input2, reading_limit(input2, input1));
         progress_meter meter;
         meter_start(meter, clock().seconds);
+        input_read r1, r2;
         for (bool at_end = false; !at_end;) {
-            input_read r1, r2;
             read_pass(reader1, reader2, r1, r2, tally.count, display, err);
             if (r2.outcome == read_outcome::interrupted) {
                 cut_short = true;
@@ -237,6 +287,11 @@ run_result run_comparison(input& input1, input& input2, status_display& display,
                 break;
             }
         }
+        if (!cut_short && !result.read_error && report.write_error == 0) {
+            const input_read* reads[2] = {&r1, &r2};
+            const input* inputs[2] = {&input1, &input2};
+            short_of_image = shortfall(reads, inputs, tally.count);
+        }
         // The readers stop here, before their streams are closed.
     }
     // An interrupt that came as the run finished still ends the process.
@@ -245,6 +300,6 @@ run_result run_comparison(input& input1, input& input2, status_display& display,
     std::fclose(input1.stream);
     std::fclose(input2.stream);
     input1.stream = input2.stream = nullptr;
-    finish(result, cut_short, display, report);
+    finish(result, cut_short, short_of_image, display, report);
     return result;
 }

@@ -147,9 +147,20 @@ std::optional<std::uint64_t> disk_size(int fd, const struct stat& st)
 
 std::optional<std::uint64_t> length_to_compare(const input& input1, const input& input2)
 {
-    if (input1.length && input2.length)
-        return std::min(*input1.length, *input2.length);
-    return input1.length ? input1.length : input2.length;
+    // Two files or two disks: the shorter, as far as either is known.
+    if (input1.kind == input2.kind &&
+        (input1.kind == input_kind::file || input1.kind == input_kind::disk)) {
+        if (input1.length && input2.length)
+            return std::min(*input1.length, *input2.length);
+        return input1.length ? input1.length : input2.length;
+    }
+    // Otherwise the image is the regular file: a disk's length says only
+    // how much room the copy had.
+    if (input1.kind == input_kind::file)
+        return input1.length;
+    if (input2.kind == input_kind::file)
+        return input2.length;
+    return std::nullopt;
 }
 
 void report_system_error(std::FILE* err, const char* prefix, int error_number)

@@ -60,8 +60,9 @@ input opened(int which, const std::string& name, std::FILE* stream, std::uint64_
 // is no disk or the system cannot say.
 std::optional<std::uint64_t> disk_size(int fd, const struct stat& st);
 
-// The most a run over these two inputs can compare: the smaller of their
-// known lengths, or nothing when neither is known.
+// The length the percent done measures against: the image's. That is a
+// regular file's length against a disk, a pipe or a device; the smaller of
+// two files' or two disks' lengths; nothing where only a disk's is known.
 std::optional<std::uint64_t> length_to_compare(const input& input1, const input& input2);
 
 // Writes "prefix: system text for error_number" as perror does, but to `err`.

@@ -91,6 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(result.tally.dblocks == blocks.size(),
           "defective blocks differ from the reference count");
     check(!result.read_error, "a read error on a memory stream");
-    check(result.status == (errors ? exit_trouble : exit_identical), "wrong exit status");
+    // Nothing compared while an input held bytes verified nothing.
+    bool nothing_compared = common == 0 && length1 + length2 > 0;
+    check(result.status == (errors || nothing_compared ? exit_trouble : exit_identical),
+          "wrong exit status");
     return 0;
 }
