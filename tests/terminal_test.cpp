@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -173,6 +175,60 @@ TEST_F(Terminal, OneWholeStatusRowThatStaysPut)
     }
     EXPECT_GT(summary_row, found[0].row) << all;
     EXPECT_NE(std::string::npos, all.find("EXIT=0")) << all;
+}
+
+TEST_F(Terminal, ARunEndsWithTheCursorBelowItsLastRow)
+{
+    // What the shell writes next ("Terminated", its next command) must not
+    // land on the last status row: neither when the report goes to a file,
+    // nor when a signal ends the run while the report comes to the screen.
+    const std::string image = path("image");
+    write_file(image, random_bytes(3 * block_size, 10));
+    const std::string fifo = path("drive");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const std::string binary = TANDEMCHECK_BINARY;
+    const std::string pid_file = path("pid");
+    tmux("new-session -d -s run -x 100 -y 20 'stty cols 100 rows 20; " + binary + " -a " + image +
+         " -b " + image + " 2>" + path("report") + "; echo NEXT-1; sh -c \"echo \\$\\$ >" +
+         pid_file + "; exec " + binary + " -a " + image + " -b " + fifo +
+         "\"; echo NEXT-2; sleep 60'");
+    signal(SIGPIPE, SIG_IGN);
+    // The drive delivers two blocks, then stalls until SIGTERM ends the run.
+    int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const std::string blocks = random_bytes(2 * block_size, 10);
+    ASSERT_EQ(static_cast<ssize_t>(blocks.size()), write(fd, blocks.data(), blocks.size()));
+    std::vector<std::string> rows;
+    bool signalled = false;
+    for (int i = 0; i < 100 && !signalled; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        rows = screen();
+        if (std::find(rows.begin(), rows.end(), "NEXT-1") == rows.end())
+            continue;
+        // Both blocks compared by now: the run waits for the third.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const int pid = std::atoi(read_file(pid_file).c_str());
+        signalled = pid > 0 && kill(pid, SIGTERM) == 0;
+    }
+    EXPECT_TRUE(signalled) << "the first run never ended";
+    for (int i = 0; i < 100; ++i) {
+        rows = screen();
+        if (!rows.empty() && std::find(rows.begin(), rows.end(), "NEXT-2") != rows.end())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    close(fd);
+    std::string all;
+    for (const std::string& row : rows)
+        all += row + "\n";
+    EXPECT_NE(std::string::npos,
+              all.find("\ncount=98304 (0.10MB), speed=0kbps (0.00x) errors=0 dblocks=0 00018000"
+                       "  100%\nNEXT-1\n"))
+        << all;
+    EXPECT_NE(std::string::npos,
+              all.find("\ncount=32768 (0.03MB), speed=0kbps (0.00x) errors=0 dblocks=0 00008000"
+                       "  33%\n"))
+        << all;
 }
 
 }  // namespace

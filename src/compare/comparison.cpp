@@ -177,8 +177,10 @@ void finish(run_result& result, bool cut_short, const std::string& short_of_imag
         keep_first_error(report.write_error,
                          write_whole(report.err, short_of_image.data(), short_of_image.size()));
     }
-    display_before_error(display, error_text::new_line);
     if (!cut_short && report.write_error == 0) {
+        // Only when the summary follows: an interrupted run leaves the
+        // cursor on the row for display_end to end.
+        display_before_error(display, error_text::new_line);
         char summary[160];
         int length =
             std::snprintf(summary, sizeof summary,
