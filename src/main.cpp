@@ -6,9 +6,9 @@
 
 #include "cli/command_line.h"
 #include "compare/comparison.h"
+#include "compare/console.h"
 #include "compare/inputs.h"
 #include "compare/interrupts.h"
-#include "compare/status_display.h"
 
 int main(int argc, char* argv[])
 {
@@ -19,13 +19,10 @@ int main(int argc, char* argv[])
     input_pair inputs = open_inputs(parsed.settings, stderr);
     if (!inputs.ok)
         return inputs.status;
-    status_display display = make_status_display(stdout, terminal, STDOUT_FILENO);
-    display.errors_on_screen = isatty(STDERR_FILENO) == 1;
-    if (terminal)
-        display.length = length_to_compare(inputs.input1, inputs.input2);
+    console con = make_console(stdout, stderr, terminal, isatty(STDERR_FILENO) == 1, STDOUT_FILENO,
+                               length_to_compare(inputs.input1, inputs.input2));
     catch_interrupts();
-    run_result result =
-        run_comparison(inputs.input1, inputs.input2, display, stderr, read_system_clock);
+    run_result result = run_comparison(inputs.input1, inputs.input2, con, read_system_clock);
     if (result.signal != 0) {
         // End by the signal itself, so that the shell sees it.
         std::signal(result.signal, SIG_DFL);

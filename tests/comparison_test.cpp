@@ -1,13 +1,15 @@
 // The comparison run over in-memory streams.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "compare/comparison.h"
+#include "compare/interrupts.h"
 #include "test_support.h"
-
-using namespace expected;
 
 namespace {
 
@@ -21,14 +23,14 @@ struct in_memory_run {
 
 in_memory_run run(const std::string& bytes1, const std::string& bytes2,
                   std::size_t fail1 = std::string::npos, std::size_t fail2 = std::string::npos,
-                  std::size_t request = B)
+                  std::size_t request = B, clock_function clock = still_clock)
 {
     memory_output out, err;
-    status_display display = make_status_display(out.stream, false, -1);
+    console con = make_console(out.stream, err.stream);
     in_memory_run r;
     input input1 = memory_input(1, bytes1, 0, fail1, request);
     input input2 = memory_input(2, bytes2, 0, fail2, request);
-    r.result = run_comparison(input1, input2, display, err.stream, still_clock);
+    r.result = run_comparison(input1, input2, con, clock);
     r.out = out.text();
     r.err = err.text();
     return r;
@@ -40,76 +42,99 @@ std::string with_byte(std::string bytes, std::size_t at, unsigned char value)
     return bytes;
 }
 
-TEST(ComparisonRun, IdenticalInputsOfWholeBlocks)
+TEST(ComparisonRun, InputsEndAsReadingABlockAtATimeMeetsTheirEnds)
 {
-    std::string data = random_bytes(2 * B, 1);
-    in_memory_run r = run(data, data);
-    EXPECT_EQ(0, r.result.status);
-    EXPECT_EQ(status_lines({0, B, 2 * B}), r.out);
-    EXPECT_EQ("EOF found in file1 at 65536\nEOF found in file2 at 65536\n" + summary(2 * B, 0, 0),
-              r.err);
-}
-
-TEST(ComparisonRun, InputsThatEndEarly)
-{
-    std::string data = random_bytes(10 * B, 2);
-    // An empty first input: stream 2 is still read once. Nothing was
-    // verified, and the run says so.
-    in_memory_run empty = run("", data);
-    EXPECT_EQ(1, empty.result.status);
-    EXPECT_EQ(status_lines({0}), empty.out);
-    EXPECT_EQ("EOF found in file1 at 0\n"
-              "tandemcheck(): no byte compared: file 1 holds nothing from its start offset\n" +
-                  summary(0, 0, 0),
-              empty.err);
-    in_memory_run empty2 = run(data, "");
-    EXPECT_EQ(1, empty2.result.status);
-    EXPECT_EQ("EOF found in file2 at 0\n"
-              "tandemcheck(): no byte compared: file 2 holds nothing from its start offset\n" +
-                  summary(0, 0, 0),
-              empty2.err);
-    // Both empty: there was nothing to verify.
-    in_memory_run none = run("", "");
-    EXPECT_EQ(0, none.result.status);
-    EXPECT_EQ("EOF found in file1 at 0\nEOF found in file2 at 0\n" + summary(0, 0, 0), none.err);
-
-    in_memory_run shorter = run(data.substr(0, B), data);
-    EXPECT_EQ(0, shorter.result.status);
-    EXPECT_EQ("EOF found in file1 at 32768\n" + summary(B, 0, 0), shorter.err);
-
-    // Lengths off the block grid: each notice says where its input ended.
-    in_memory_run ragged = run(data.substr(0, 40000), data.substr(0, 50000));
-    EXPECT_EQ(0, ragged.result.status);
-    EXPECT_EQ(status_lines({0, 40000}), ragged.out);
-    EXPECT_EQ("EOF found in file1 at 40000\nEOF found in file2 at 50000\n" + summary(40000, 0, 0),
-              ragged.err);
+    const std::string data = random_bytes(10 * B, 2);
+    const std::string nothing_compared1 =
+        "tandemcheck(): no byte compared: file 1 holds nothing from its start offset\n";
+    struct row {
+        std::size_t length1, length2;
+        int status;
+        std::string out, err;
+    };
+    const std::vector<row> rows = {
+        {2 * B, 2 * B, 0, line_at_0 + line_at_32768 + line_at_65536,
+         "EOF found in file1 at 65536\nEOF found in file2 at 65536\n\n\nReady, 65536 bytes read, 0 "
+         "errors found, 0 defective blocks\n"},
+        // An empty first input: stream 2 is still read once. Nothing was
+        // verified, and the run says so.
+        {0, 10 * B, 1, line_at_0,
+         "EOF found in file1 at 0\n" + nothing_compared1 +
+             "\n\nReady, 0 bytes read, 0 errors found, 0 defective blocks\n"},
+        {10 * B, 0, 1, line_at_0,
+         "EOF found in file2 at 0\n"
+         "tandemcheck(): no byte compared: file 2 holds nothing from its start offset\n"
+         "\n\nReady, 0 bytes read, 0 errors found, 0 defective blocks\n"},
+        // Both empty: there was nothing to verify.
+        {0, 0, 0, line_at_0,
+         "EOF found in file1 at 0\nEOF found in file2 at 0\n\n\nReady, 0 bytes read, 0 errors "
+         "found, 0 defective blocks\n"},
+        {B, 10 * B, 0, line_at_0 + line_at_32768,
+         "EOF found in file1 at 32768\n\n\nReady, 32768 bytes read, 0 errors found, 0 defective "
+         "blocks\n"},
+        // Nine blocks: the last request of four or forty blocks meets the
+        // end with exactly one block in it, which still counts as a block.
+        {9 * B, 9 * B, 0,
+         line_at_0 + line_at_32768 + line_at_65536 +
+             "count=98304 (0.10MB), speed=0kbps (0.00x) errors=0 dblocks=0 00018000\033[K\r"
+             "count=131072 (0.13MB), speed=0kbps (0.00x) errors=0 dblocks=0 00020000\033[K\r"
+             "count=163840 (0.16MB), speed=0kbps (0.00x) errors=0 dblocks=0 00028000\033[K\r"
+             "count=196608 (0.20MB), speed=0kbps (0.00x) errors=0 dblocks=0 00030000\033[K\r"
+             "count=229376 (0.23MB), speed=0kbps (0.00x) errors=0 dblocks=0 00038000\033[K\r"
+             "count=262144 (0.26MB), speed=0kbps (0.00x) errors=0 dblocks=0 00040000\033[K\r"
+             "count=294912 (0.29MB), speed=0kbps (0.00x) errors=0 dblocks=0 00048000\033[K\r",
+         "EOF found in file1 at 294912\nEOF found in file2 at 294912\n\n\nReady, 294912 bytes "
+         "read, 0 errors found, 0 defective blocks\n"},
+        // Lengths off the block grid: each notice says where its input ended.
+        {40000, 50000, 0,
+         line_at_0 +
+             "count=40000 (0.04MB), speed=0kbps (0.00x) errors=0 dblocks=0 00009c40\033[K\r",
+         "EOF found in file1 at 40000\nEOF found in file2 at 50000\n\n\nReady, 40000 bytes read, "
+         "0 errors found, 0 defective blocks\n"},
+    };
+    for (std::size_t request : {B, 4 * B, 40 * B})
+        for (const row& r : rows) {
+            in_memory_run ran = run(data.substr(0, r.length1), data.substr(0, r.length2),
+                                    std::string::npos, std::string::npos, request);
+            const std::string label = std::to_string(r.length1) + "/" + std::to_string(r.length2) +
+                                      ", requests of " + std::to_string(request);
+            EXPECT_EQ(r.status, ran.result.status) << label;
+            EXPECT_EQ(r.out, ran.out) << label;
+            EXPECT_EQ(r.err, ran.err) << label;
+        }
 }
 
 TEST(ComparisonRun, DifferencesInBlocksAndAcrossBorders)
 {
-    std::string data = random_bytes(3 * B, 3);
+    std::string data = pattern_bytes(3 * B);
     std::string other = data;
     for (std::size_t at : {std::size_t{0}, std::size_t{5}, std::size_t{8}, B - 1, B, 2 * B + 5})
         other[at] = static_cast<char>(~other[at]);
-    auto byte = [](const std::string& s, std::size_t at) {
-        return static_cast<unsigned char>(s[at]);
-    };
-    auto diff = [&](std::size_t at, std::uint64_t errors) {
-        return difference_at(at, byte(data, at), byte(other, at), errors);
-    };
     in_memory_run r = run(data, other);
     EXPECT_EQ(1, r.result.status);
     EXPECT_EQ(6u, r.result.tally.errors);
     EXPECT_EQ(3u, r.result.tally.dblocks);
-    EXPECT_EQ(status_lines({0}) + status_lines({B}, 4, 1) + status_lines({2 * B}, 5, 2) +
-                  status_lines({3 * B}, 6, 3),
+    EXPECT_EQ(line_at_0 +
+                  "count=32768 (0.03MB), speed=0kbps (0.00x) errors=4 dblocks=1 00008000\033[K\r"
+                  "count=65536 (0.07MB), speed=0kbps (0.00x) errors=5 dblocks=2 00010000\033[K\r"
+                  "count=98304 (0.10MB), speed=0kbps (0.00x) errors=6 dblocks=3 00018000\033[K\r",
               r.out);
-    EXPECT_EQ("\n" + diff(0, 0) + diff(5, 1) + diff(8, 2) + diff(B - 1, 3) + retries +  //
-                  "\n" + diff(B, 4) + retries +                                         //
-                  "\n" + diff(2 * B + 5, 5) + retries +                                 //
-                  "EOF found in file1 at 98304\nEOF found in file2 at 98304\n" +
-                  summary(3 * B, 6, 3),
-              r.err);
+    EXPECT_EQ(
+        "\n"
+        "DIFFERENCE count=0  file1=0 (0x00)  file2=255 (0xff)  errors=0 i=0 block=0\n"
+        "DIFFERENCE count=5  file1=5 (0x05)  file2=250 (0xfa)  errors=1 i=5 block=0\n"
+        "DIFFERENCE count=8  file1=8 (0x08)  file2=247 (0xf7)  errors=2 i=8 block=0\n"
+        "DIFFERENCE count=32767  file1=137 (0x89)  file2=118 (0x76)  errors=3 i=32767 block=0\n"
+        "retries=0 read block\n"
+        "\n"
+        "DIFFERENCE count=32768  file1=138 (0x8a)  file2=117 (0x75)  errors=4 i=0 block=1\n"
+        "retries=0 read block\n"
+        "\n"
+        "DIFFERENCE count=65541  file1=30 (0x1e)  file2=225 (0xe1)  errors=5 i=5 block=2\n"
+        "retries=0 read block\n"
+        "EOF found in file1 at 98304\nEOF found in file2 at 98304\n"
+        "\n\nReady, 98304 bytes read, 6 errors found, 3 defective blocks\n",
+        r.err);
 }
 
 TEST(ComparisonRun, ByteValuesAreShownUnsigned)
@@ -124,24 +149,26 @@ TEST(ComparisonRun, ByteValuesAreShownUnsigned)
 TEST(ComparisonRun, TheTailIsCompared)
 {
     // One and a half blocks that differ only in the last half block.
-    std::string data = random_bytes(B + B / 2, 4);
+    std::string data = pattern_bytes(B + B / 2);
     std::string other = with_byte(data, B + 100, static_cast<unsigned char>(~data[B + 100]));
     in_memory_run r = run(data, other);
     EXPECT_EQ(1, r.result.status);
     // The last status line, written after the tail is compared, agrees with the summary.
-    EXPECT_EQ(status_lines({0}) + status_lines({B + B / 2}, 1, 1), r.out);
-    EXPECT_EQ("EOF found in file1 at 49152\nEOF found in file2 at 49152\n\n" +
-                  difference_at(B + 100, static_cast<unsigned char>(data[B + 100]),
-                                static_cast<unsigned char>(other[B + 100]), 0) +
-                  retries + summary(B + B / 2, 1, 1),
+    EXPECT_EQ(line_at_0 +
+                  "count=49152 (0.05MB), speed=0kbps (0.00x) errors=1 dblocks=1 0000c000\033[K\r",
+              r.out);
+    EXPECT_EQ("EOF found in file1 at 49152\nEOF found in file2 at 49152\n\n"
+              "DIFFERENCE count=32868  file1=238 (0xee)  file2=17 (0x11)  errors=0 i=100 block=1\n"
+              "retries=0 read block\n"
+              "\n\nReady, 49152 bytes read, 1 errors found, 1 defective blocks\n",
               r.err);
 
     // Only the bytes both inputs hold are compared.
     std::string longer = data + "extra";
     in_memory_run unequal = run(longer, data);
     EXPECT_EQ(0, unequal.result.status);
-    EXPECT_EQ("EOF found in file1 at 49157\nEOF found in file2 at 49152\n" +
-                  summary(B + B / 2, 0, 0),
+    EXPECT_EQ("EOF found in file1 at 49157\nEOF found in file2 at 49152\n"
+              "\n\nReady, 49152 bytes read, 0 errors found, 0 defective blocks\n",
               unequal.err);
 }
 
@@ -159,14 +186,11 @@ TEST(ComparisonRun, ReadErrorsKeepTheTallyAndFailTheRun)
                                 std::to_string(f.fail_at) + ", requests of " +
                                 std::to_string(request);
             EXPECT_EQ(1, r.result.status) << label;
-            EXPECT_TRUE(r.result.read_error) << label;
+            EXPECT_EQ(run_end::read_error, r.result.end) << label;
             EXPECT_EQ(f.count, r.result.tally.count) << label;
             EXPECT_EQ(f.err, r.err) << label;
             // A status line for every pass whose reads both succeeded.
-            std::string out;
-            for (std::uint64_t count = 0; count < f.count; count += B)
-                out += count > B ? status_lines({count}, 1, 1) : status_lines({count});
-            EXPECT_EQ(out, r.out) << label;
+            EXPECT_EQ(f.out, r.out) << label;
         }
 }
 
@@ -178,7 +202,10 @@ TEST(ComparisonRun, AnUnreadableAreaPastWhatTheBlocksNeedIsNoError)
         in_memory_run r =
             run(data.substr(0, 2 * B + B / 2), data, std::string::npos, 5 * B, request);
         EXPECT_EQ(0, r.result.status) << request;
-        EXPECT_EQ("EOF found in file1 at 81920\n" + summary(2 * B + B / 2, 0, 0), r.err) << request;
+        EXPECT_EQ("EOF found in file1 at 81920\n"
+                  "\n\nReady, 81920 bytes read, 0 errors found, 0 defective blocks\n",
+                  r.err)
+            << request;
     }
 }
 
@@ -191,16 +218,52 @@ clock_reading stepping_clock()
 
 TEST(ComparisonRun, TheMeterIsCreditedWithTheBytesCompared)
 {
-    memory_output out, err;
-    status_display display = make_status_display(out.stream, false, -1);
     std::string data = random_bytes(2 * B + 100, 6);
-    input input1 = memory_input(1, data), input2 = memory_input(2, data);
-    run_comparison(input1, input2, display, err.stream, stepping_clock);
+    in_memory_run r = run(data, data, std::string::npos, std::string::npos, B, stepping_clock);
     // Each line shows the block compared in the second before it.
     EXPECT_EQ("count=0 (0.00MB), speed=0kbps (0.00x) errors=0 dblocks=0 00000000\033[K\r"
               "count=32768 (0.03MB), speed=262kbps (0.02x) errors=0 dblocks=0 00008000\033[K\r"
               "count=65636 (0.07MB), speed=262kbps (0.02x) errors=0 dblocks=0 00010064\033[K\r",
-              out.text());
+              r.out);
+}
+
+// Raises SIGTERM at the fourth reading of the clock: in the third pass.
+clock_reading clock_that_signals()
+{
+    static int readings = 0;
+    if (++readings == 4)
+        raise(SIGTERM);
+    return clock_reading{1000, 0};
+}
+
+TEST(ComparisonRunDeathTest, ACaughtSignalEndsTheRunAndFailsIt)
+{
+    // In a child: the note of a caught signal lasts as long as the process.
+    // Interrupted in the middle, the run ends after the pass in progress,
+    // whole and without a summary; interrupted as it finishes, it still
+    // fails, so that the caller ends by the signal.
+    for (std::size_t length : {4 * B, 2 * B}) {
+        EXPECT_EXIT(
+            {
+                catch_interrupts();
+                std::string data = random_bytes(length, 8);
+                in_memory_run r =
+                    run(data, data, std::string::npos, std::string::npos, B, clock_that_signals);
+                bool interrupted = length == 4 * B;
+                bool right =
+                    r.result.signal == SIGTERM && r.result.status == 1 &&
+                    r.result.end == (interrupted ? run_end::interrupted : run_end::finished) &&
+                    r.out == line_at_0 + line_at_32768 + line_at_65536 &&
+                    r.err == (interrupted ? ""
+                                          : "EOF found in file1 at 65536\nEOF found in "
+                                            "file2 at 65536\n\n\nReady, 65536 bytes "
+                                            "read, 0 errors found, 0 defective blocks\n");
+                std::fprintf(stderr, "%s", right ? "right\n" : ("wrong: " + r.err).c_str());
+                std::exit(right ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "right")
+            << length;
+    }
 }
 
 }  // namespace

@@ -14,11 +14,11 @@
 
 #include "test_support.h"
 
-using namespace expected;
-
 namespace {
 
 constexpr std::uint64_t B = block_size;
+
+const std::string ready0 = "\n\nReady, 0 bytes read, 0 errors found, 0 defective blocks\n";
 
 class EndToEnd : public temp_folder_test {
 protected:
@@ -118,7 +118,7 @@ TEST_F(EndToEnd, InputsThatCannotBeOpenedOrPositioned)
         edge.err ==
             "EOF found in file1 at 0\n"
             "tandemcheck(): no byte compared: file 1 holds nothing from its start offset\n" +
-                summary(0, 0, 0) ||
+                ready0 ||
         edge.err ==
             "seek in file1 : Invalid argument\nfseek to offset 9223372036854775807 failed in " + a +
                 ", aborting.\n")
@@ -131,8 +131,8 @@ TEST_F(EndToEnd, APipeReadsFromItsStartButCannotSeek)
     std::string a = file("a", data);
     process_result piped = run_tandemcheck({"-a", fifo("pipe1", data), "-b", a});
     EXPECT_EQ(0, piped.status);
-    EXPECT_EQ("EOF found in file1 at 98404\nEOF found in file2 at 98404\n" +
-                  summary(3 * B + 100, 0, 0),
+    EXPECT_EQ("EOF found in file1 at 98404\nEOF found in file2 at 98404\n"
+              "\n\nReady, 98404 bytes read, 0 errors found, 0 defective blocks\n",
               piped.err);
 
     // An offset of 0 makes no seek, so a pipe takes it too.
@@ -153,45 +153,53 @@ TEST_F(EndToEnd, DevicesDirectoriesAndOddNames)
     std::string zeros = file("zeros", std::string(3 * B + B / 2, '\0'));
     process_result device = run_tandemcheck({"-a", "/dev/zero", "-b", zeros});
     EXPECT_EQ(0, device.status);
-    EXPECT_EQ("EOF found in file2 at 114688\n" + summary(3 * B + B / 2, 0, 0), device.err);
+    EXPECT_EQ("EOF found in file2 at 114688\n"
+              "\n\nReady, 114688 bytes read, 0 errors found, 0 defective blocks\n",
+              device.err);
 
     process_result folder1 = run_tandemcheck({"-a", folder, "-b", zeros});
     EXPECT_EQ(1, folder1.status);
     EXPECT_EQ(banner, folder1.out);
-    EXPECT_EQ("tandemcheck(): fread file 1():: Is a directory\n" + summary(0, 0, 0), folder1.err);
+    EXPECT_EQ("tandemcheck(): fread file 1():: Is a directory\n" + ready0, folder1.err);
 
     process_result folder2 = run_tandemcheck({"-a", zeros, "-b", folder});
     EXPECT_EQ(1, folder2.status);
-    EXPECT_EQ("tandemcheck(): fread file 2():: Is a directory\n" + summary(0, 0, 0), folder2.err);
+    EXPECT_EQ("tandemcheck(): fread file 2():: Is a directory\n" + ready0, folder2.err);
 
     for (const std::string name : {" spaced name ", "-dash", "caf\xc3\xa9\xff"}) {
         std::string odd = file(name, std::string(B, '\0'));
         process_result p = run_tandemcheck({"-a", odd, "-b", "/dev/zero"});
         EXPECT_EQ(0, p.status) << name;
-        EXPECT_EQ("EOF found in file1 at 32768\n" + summary(B, 0, 0), p.err) << name;
+        EXPECT_EQ("EOF found in file1 at 32768\n"
+                  "\n\nReady, 32768 bytes read, 0 errors found, 0 defective blocks\n",
+                  p.err)
+            << name;
     }
 }
 
 TEST_F(EndToEnd, ReportsCountFromTheStartOffsets)
 {
     // Byte 5 of the third block differs once both inputs are entered at their offsets.
-    std::string data = random_bytes(4 * B, 3);
+    std::string data = pattern_bytes(4 * B);
     std::string first = file("first", std::string(512, 'x') + data);
     std::string changed = data;
     changed[2 * B + 5] = static_cast<char>(~changed[2 * B + 5]);
     std::string second = file("second", std::string(100, 'y') + changed);
     process_result p = run_tandemcheck({"-d", "-a", first, "-b", second, "-o", "512", "-p", "100"});
     EXPECT_EQ(1, p.status);
+    EXPECT_EQ(without_speeds(
+                  banner + line_at_0 + line_at_32768 + line_at_65536 +
+                  "count=98304 (0.10MB), speed=0kbps (0.00x) errors=1 dblocks=1 00018000\033[K\r"
+                  "count=131072 (0.13MB), speed=0kbps (0.00x) errors=1 dblocks=1 00020000\033[K\r"),
+              without_speeds(p.out));
     EXPECT_EQ(
-        without_speeds(banner + status_lines({0, B, 2 * B}) + status_lines({3 * B, 4 * B}, 1, 1)),
-        without_speeds(p.out));
-    EXPECT_EQ("filename1=" + first + " filename2=" + second + " offset1=512 offset2=100\n" +
-                  "real file1 offset = 512\nreal file2 offset = 100\n\n" +
-                  difference_at(2 * B + 5, static_cast<unsigned char>(data[2 * B + 5]),
-                                static_cast<unsigned char>(changed[2 * B + 5]), 0) +
-                  retries + "EOF found in file1 at 131072\nEOF found in file2 at 131072\n" +
-                  summary(4 * B, 1, 1),
-              p.err);
+        "filename1=" + first + " filename2=" + second + " offset1=512 offset2=100\n" +
+            "real file1 offset = 512\nreal file2 offset = 100\n\n"
+            "DIFFERENCE count=65541  file1=30 (0x1e)  file2=225 (0xe1)  errors=0 i=5 block=2\n"
+            "retries=0 read block\n"
+            "EOF found in file1 at 131072\nEOF found in file2 at 131072\n"
+            "\n\nReady, 131072 bytes read, 1 errors found, 1 defective blocks\n",
+        p.err);
 }
 
 TEST_F(EndToEnd, ALogOfBothStreamsReadsInOrder)
@@ -203,17 +211,28 @@ TEST_F(EndToEnd, ALogOfBothStreamsReadsInOrder)
     merged.merge_streams = true;
     process_result p = run_tandemcheck({"-a", file("a", data), "-b", file("b", other)}, merged);
     EXPECT_EQ(1, p.status);
-    EXPECT_EQ(without_speeds(banner + status_lines({0, B}) + "\n" +
-                             difference_at(B + 1, 'a', 'b', 0) + retries +
-                             "EOF found in file1 at 65536\nEOF found in file2 at 65536\n" +
-                             status_lines({2 * B}, 1, 1) + summary(2 * B, 1, 1)),
-              without_speeds(p.out));
+    EXPECT_EQ(
+        without_speeds(
+            banner + line_at_0 + line_at_32768 +
+            "\nDIFFERENCE count=32769  file1=97 (0x61)  file2=98 (0x62)  errors=0 i=1 block=1\n"
+            "retries=0 read block\n"
+            "EOF found in file1 at 65536\nEOF found in file2 at 65536\n"
+            "count=65536 (0.07MB), speed=0kbps (0.00x) errors=1 dblocks=1 00010000\033[K\r"
+            "\n\nReady, 65536 bytes read, 1 errors found, 1 defective blocks\n"),
+        without_speeds(p.out));
+
+    // A set-up failure comes after the banner.
+    process_result missing = run_tandemcheck({"-a", path("missing"), "-b", path("b")}, merged);
+    EXPECT_EQ(1, missing.status);
+    EXPECT_EQ(banner + "tandemcheck(): could not open first input file " + path("missing") +
+                  ", aborting.\n",
+              missing.out);
 }
 
 TEST_F(EndToEnd, SparseInputsPastFourGibibytes)
 {
     const std::uint64_t offset = (9ull << 29) + 3;  // 4.5 GiB and 3 bytes
-    std::string pattern = random_bytes(B + 1000, 4);
+    std::string pattern = pattern_bytes(B + 1000);
     std::string big = path("big");
     {
         int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -231,20 +250,21 @@ TEST_F(EndToEnd, SparseInputsPastFourGibibytes)
     EXPECT_EQ(1, p.status);
     EXPECT_EQ("filename1=" + big + " filename2=" + second + " offset1=4831838211 offset2=0\n" +
                   "real file1 offset = 4831838211\nreal file2 offset = 0\n" +
-                  "EOF found in file2 at 33768\n\n" +
-                  difference_at(B + 10, static_cast<unsigned char>(pattern[B + 10]),
-                                static_cast<unsigned char>(small[B + 10]), 0) +
-                  retries + summary(B + 1000, 1, 1),
+                  "EOF found in file2 at 33768\n\n"
+                  "DIFFERENCE count=32778  file1=148 (0x94)  file2=107 (0x6b)  errors=0 i=10 "
+                  "block=1\n"
+                  "retries=0 read block\n"
+                  "\n\nReady, 33768 bytes read, 1 errors found, 1 defective blocks\n",
               p.err);
 
     // Both entered past 4 GiB: positions still count from the offsets.
     process_result both = run_tandemcheck(
         {"-a", big, "-o", std::to_string(offset), "-b", big, "-p", std::to_string(offset), "-d"});
     EXPECT_EQ(0, both.status);
-    std::uint64_t rest = (5ull << 30) - offset;
-    EXPECT_NE(std::string::npos, both.err.find("EOF found in file1 at " + std::to_string(rest) +
-                                               "\nEOF found in file2 at " + std::to_string(rest) +
-                                               "\n" + summary(rest, 0, 0)));
+    EXPECT_NE(std::string::npos,
+              both.err.find("EOF found in file1 at 536870909\nEOF found in file2 at 536870909\n"
+                            "\n\nReady, 536870909 bytes read, 0 errors found, 0 defective "
+                            "blocks\n"));
 }
 
 TEST_F(EndToEnd, UnreadableInputWithoutPrivileges)
@@ -287,16 +307,24 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
         EXPECT_EQ(f.err, p.err) << label;
     }
 
-    // A read that a signal cut short is read again, not taken for a failure.
+    // A read or a write that a signal cut short is done again, not taken
+    // for a failure: a write of the report to a full pipe, say.
     process_result plain = run_tandemcheck({"-a", a, "-b", b});
-    for (const std::string& input : {a, b}) {
-        process_result p =
-            run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o",
-                         "/dev/null", "-P", input, "-e", "inject=read,pread64:error=EINTR:when=3",
-                         TANDEMCHECK_BINARY, "-a", a, "-b", b});
-        EXPECT_EQ(plain.status, p.status) << input;
-        EXPECT_EQ(plain.err, p.err) << input;
-        EXPECT_EQ(without_speeds(plain.out), without_speeds(p.out)) << input;
+    const std::vector<std::vector<std::string>> injections = {
+        {"-P", a, "-e", "inject=read,pread64:error=EINTR:when=3"},
+        {"-P", b, "-e", "inject=read,pread64:error=EINTR:when=3"},
+        {"-e", "trace=write", "-e", "inject=write:error=EINTR:when=3..9+2"},
+    };
+    for (const std::vector<std::string>& injection : injections) {
+        std::vector<std::string> argv = {
+            "/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o", "/dev/null"};
+        argv.insert(argv.end(), injection.begin(), injection.end());
+        argv.insert(argv.end(), {TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        process_result p = run_program(argv);
+        const std::string label = injection.back();
+        EXPECT_EQ(plain.status, p.status) << label;
+        EXPECT_EQ(plain.err, p.err) << label;
+        EXPECT_EQ(without_speeds(plain.out), without_speeds(p.out)) << label;
     }
 }
 
@@ -307,7 +335,10 @@ TEST_F(EndToEnd, OutputThatCannotBeWrittenFailsTheRun)
     const std::string differ1 = file("zeros", std::string(4 * B, '\0'));
     const std::string differ2 = file("ones", std::string(4 * B, '\xff'));
     const std::string finished =
-        "EOF found in file1 at 32778\nEOF found in file2 at 32778\n" + summary(B + 10, 0, 0);
+        "EOF found in file1 at 32778\nEOF found in file2 at 32778\n"
+        "\n\nReady, 32778 bytes read, 0 errors found, 0 defective blocks\n";
+    const std::string last =
+        "count=32778 (0.03MB), speed=0kbps (0.00x) errors=0 dblocks=0 0000800a\033[K\r";
     struct row {
         std::string stdout_path, stderr_path;
         bool differing;
@@ -318,11 +349,11 @@ TEST_F(EndToEnd, OutputThatCannotBeWrittenFailsTheRun)
          finished + "tandemcheck(): standard output: No space left on device\n"},
         {closed_stream, "", false, "",
          finished + "tandemcheck(): standard output: Bad file descriptor\n"},
-        {"", "/dev/full", false, banner + status_lines({0}) + status_lines({B + 10}), ""},
-        {"", closed_stream, false, banner + status_lines({0}) + status_lines({B + 10}), ""},
+        {"", "/dev/full", false, banner + line_at_0 + last, ""},
+        {"", closed_stream, false, banner + line_at_0 + last, ""},
         // The report's reader has gone: the run stops in the pass that found
         // the first difference.
-        {"", broken_pipe, true, banner + status_lines({0}), ""},
+        {"", broken_pipe, true, banner + line_at_0, ""},
     };
     for (const row& r : rows) {
         run_options options;
@@ -394,7 +425,9 @@ TEST_F(EndToEnd, InterruptsLeaveAWholeReportAndEndByTheirSignal)
     for (std::uint64_t at = 0; at < 2 * B; ++at) {
         if (at % B == 0)
             expected += "\n";
-        expected += difference_at(at, 0, 255, at);
+        const std::string n = std::to_string(at);
+        expected += "DIFFERENCE count=" + n + "  file1=0 (0x00)  file2=255 (0xff)  errors=" + n +
+                    " i=" + std::to_string(at % B) + " block=" + std::to_string(at / B) + "\n";
         if (at % B == B - 1)
             expected += retries;
     }
@@ -408,8 +441,11 @@ TEST_F(EndToEnd, InterruptsLeaveAWholeReportAndEndByTheirSignal)
     over = true;
     writer.join();
     EXPECT_EQ(SIGINT, q.signal);
-    EXPECT_EQ(without_speeds(banner + status_lines({0}) + status_lines({B}, B, 1)),
-              without_speeds(q.out));
+    EXPECT_EQ(
+        without_speeds(
+            banner + line_at_0 +
+            "count=32768 (0.03MB), speed=0kbps (0.00x) errors=32768 dblocks=1 00008000\033[K\r"),
+        without_speeds(q.out));
     EXPECT_TRUE(expected == q.err) << q.err.substr(0, 300);
 }
 

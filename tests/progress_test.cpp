@@ -4,6 +4,7 @@
 #include <string>
 
 #include "compare/progress.h"
+#include "compare/status_printer.h"
 
 namespace {
 

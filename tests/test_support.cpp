@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -51,6 +52,24 @@ std::string random_bytes(std::size_t length, std::uint32_t seed)
     std::string bytes(length, '\0');
     for (char& c : bytes)
         c = static_cast<char>(generator() & 0xff);
+    return bytes;
+}
+
+std::string printed(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return std::string(text, static_cast<std::size_t>(n));
+}
+
+std::string pattern_bytes(std::size_t length)
+{
+    std::string bytes(length, '\0');
+    for (std::size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>(i % 251);
     return bytes;
 }
 
@@ -183,6 +202,16 @@ std::string temp_folder_test::path(const std::string& name) const
     return folder + "/" + name;
 }
 
+const std::string line_at_0 =
+    "count=0 (0.00MB), speed=0kbps (0.00x) errors=0 dblocks=0 00000000\033[K\r";
+const std::string line_at_32768 =
+    "count=32768 (0.03MB), speed=0kbps (0.00x) errors=0 dblocks=0 00008000\033[K\r";
+const std::string line_at_65536 =
+    "count=65536 (0.07MB), speed=0kbps (0.00x) errors=0 dblocks=0 00010000\033[K\r";
+const std::string line_at_98304 =
+    "count=98304 (0.10MB), speed=0kbps (0.00x) errors=0 dblocks=0 00018000\033[K\r";
+const std::string retries = "retries=0 read block\n";
+
 const std::string banner = "\ntandemcheck-0.3\n\n";
 
 const std::string usage =
@@ -197,68 +226,34 @@ const std::string usage =
 
 fault_table make_fault_table()
 {
-    using namespace expected;
     const std::size_t B = block_size;
     fault_table table;
-    table.data = random_bytes(5 * B + B / 2, 5);
+    table.data = pattern_bytes(5 * B + B / 2);
     table.other = table.data;
     table.other[B + 7] = static_cast<char>(~table.other[B + 7]);
     const std::string block1_report =
-        "\n" +
-        difference_at(B + 7, static_cast<unsigned char>(table.data[B + 7]),
-                      static_cast<unsigned char>(table.other[B + 7]), 0) +
-        retries;
+        "\nDIFFERENCE count=32775  file1=145 (0x91)  file2=110 (0x6e)  errors=0 i=7 block=1\n"
+        "retries=0 read block\n";
     const std::string failed1 = "tandemcheck(): fread file 1():: Input/output error\n";
     const std::string failed2 = "tandemcheck(): fread file 2():: Input/output error\n";
+    const std::string nothing = "\n\nReady, 0 bytes read, 0 errors found, 0 defective blocks\n";
+    const std::string three = "\n\nReady, 98304 bytes read, 1 errors found, 1 defective blocks\n";
+    const std::string five = "\n\nReady, 163840 bytes read, 1 errors found, 1 defective blocks\n";
+    const std::string lines3 =
+        "count=0 (0.00MB), speed=0kbps (0.00x) errors=0 dblocks=0 00000000\033[K\r"
+        "count=32768 (0.03MB), speed=0kbps (0.00x) errors=0 dblocks=0 00008000\033[K\r"
+        "count=65536 (0.07MB), speed=0kbps (0.00x) errors=1 dblocks=1 00010000\033[K\r";
+    const std::string lines5 =
+        lines3 + "count=98304 (0.10MB), speed=0kbps (0.00x) errors=1 dblocks=1 00018000\033[K\r"
+                 "count=131072 (0.13MB), speed=0kbps (0.00x) errors=1 dblocks=1 00020000\033[K\r";
     table.cases = {
-        {1, 100, 1, 0, failed1 + summary(0, 0, 0)},
-        {2, 100, 1, 0, failed2 + summary(0, 0, 0)},
-        {1, 3 * B + 5, 4, 3 * B, block1_report + failed1 + summary(3 * B, 1, 1)},
-        {2, 3 * B + 5, 4, 3 * B, block1_report + failed2 + summary(3 * B, 1, 1)},
-        {1, 5 * B + 10, 6, 5 * B, block1_report + failed1 + summary(5 * B, 1, 1)},
-        {2, 5 * B + 10, 6, 5 * B,
-         block1_report + "EOF found in file1 at 180224\n" + failed2 + summary(5 * B, 1, 1)},
+        {1, 100, 1, 0, failed1 + nothing, ""},
+        {2, 100, 1, 0, failed2 + nothing, ""},
+        {1, 3 * B + 5, 4, 3 * B, block1_report + failed1 + three, lines3},
+        {2, 3 * B + 5, 4, 3 * B, block1_report + failed2 + three, lines3},
+        {1, 5 * B + 10, 6, 5 * B, block1_report + failed1 + five, lines5},
+        {2, 5 * B + 10, 6, 5 * B, block1_report + "EOF found in file1 at 180224\n" + failed2 + five,
+         lines5},
     };
     return table;
 }
-
-namespace expected {
-
-std::string status_lines(std::initializer_list<std::uint64_t> counts, std::uint64_t errors,
-                         std::uint64_t dblocks)
-{
-    std::string text;
-    for (std::uint64_t count : counts) {
-        char line[256];
-        std::snprintf(
-            line, sizeof line,
-            "count=%llu (%.2fMB), speed=0kbps (0.00x) errors=%llu dblocks=%llu %08llx\033[K\r",
-            static_cast<unsigned long long>(count), static_cast<double>(count) / 1e6,
-            static_cast<unsigned long long>(errors), static_cast<unsigned long long>(dblocks),
-            static_cast<unsigned long long>(count));
-        text += line;
-    }
-    return text;
-}
-
-std::string difference_at(std::uint64_t position, int byte1, int byte2, std::uint64_t errors)
-{
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d "
-                  "block=%llu\n",
-                  static_cast<unsigned long long>(position), byte1, byte1, byte2, byte2,
-                  static_cast<unsigned long long>(errors), static_cast<int>(position % block_size),
-                  static_cast<unsigned long long>(position / block_size));
-    return line;
-}
-
-std::string summary(std::uint64_t count, std::uint64_t errors, std::uint64_t dblocks)
-{
-    return "\n\nReady, " + std::to_string(count) + " bytes read, " + std::to_string(errors) +
-           " errors found, " + std::to_string(dblocks) + " defective blocks\n";
-}
-
-const std::string retries = "retries=0 read block\n";
-
-}  // namespace expected

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -35,6 +34,13 @@ clock_reading still_clock();
 
 // Random bytes from a seeded generator.
 std::string random_bytes(std::size_t length, std::uint32_t seed);
+
+// What snprintf gives for `format`: the fast formatting must match it.
+std::string printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Bytes whose value at position i is i % 251, so that expected reports can
+// be written out by hand.
+std::string pattern_bytes(std::size_t length);
 
 // The run's exit status and both streams, captured in files.
 struct process_result {
@@ -93,23 +99,15 @@ protected:
     std::string folder;
 };
 
+// Status lines of a clock that stands still, at the counts they name.
+extern const std::string line_at_0, line_at_32768, line_at_65536, line_at_98304;
+// The line that ends a defective block's report.
+extern const std::string retries;
+
 // The banner every run starts with.
 extern const std::string banner;
 // The usage text.
 extern const std::string usage;
-
-// What the tool writes, built independently of its own formatting.
-namespace expected {
-// Status lines with the speeds of a clock that stands still, one per count.
-std::string status_lines(std::initializer_list<std::uint64_t> counts, std::uint64_t errors = 0,
-                         std::uint64_t dblocks = 0);
-// The DIFFERENCE line of a byte at `position`, counting blocks from position 0.
-std::string difference_at(std::uint64_t position, int byte1, int byte2, std::uint64_t errors);
-// The summary line with its two leading newlines.
-std::string summary(std::uint64_t count, std::uint64_t errors, std::uint64_t dblocks);
-// The line that closes a defective block's report.
-extern const std::string retries;
-}  // namespace expected
 
 // One read error of the fault table: where it strikes and what follows.
 struct fault_case {
@@ -118,6 +116,7 @@ struct fault_case {
     int read;             // the same as a count of that input's 32 KiB reads
     std::uint64_t count;  // bytes compared before the fault
     std::string err;      // standard error of the run, summary included
+    std::string out;      // its status lines
 };
 
 // Two inputs of five and a half blocks with one difference in block 1, and

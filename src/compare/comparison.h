@@ -4,13 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 
-#include "compare/inputs.h"
-#include "compare/report.h"
-#include "compare/status_display.h"
+#include "compare/console.h"
 #include "compare/tally.h"
+
+struct input;
 
 // One reading of the clocks: calendar seconds for the meter, and a
 // monotonic millisecond count for pacing a terminal.
@@ -27,28 +26,29 @@ clock_reading read_system_clock();
 
 // How a run ended.
 struct run_result {
-    compare_tally tally;      // the counts shown in the summary
-    bool read_error = false;  // a read failed and cut the run short
-    int signal = 0;           // an interrupt caught during the run, or 0
-    int status = 0;           // the exit status
+    compare_tally tally;           // the counts shown in the summary
+    run_end end = run_end::going;  // what ended it
+    shortfall missing;             // what a finished run verified less than the image
+    int signal = 0;                // an interrupt caught during the run, or 0
+    int status = 0;                // the exit status
 };
 
-// Compares `length` bytes of two blocks. Each differing byte gets a
-// DIFFERENCE line (positions from tally.count, block tally.block) and counts
-// in tally.errors; a block with differences counts in tally.dblocks, and its
-// report, framed by a newline and the retries line, is written out.
-void compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
-                   compare_tally& tally, report_buffer& report, status_display& display);
+// Compares `length` bytes of two blocks. Each differing byte counts in
+// tally.errors and goes to the console (positions from tally.count, block
+// tally.block); a block with differences counts in tally.dblocks. Returns
+// false where the block's report could not be written.
+bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
+                   compare_tally& tally, console& con);
 
-// Reads both inputs in lockstep until one ends or fails, reports every
-// difference on `err`, writes the status line through `display`, closes both
-// streams and writes the summary. Returns the tally and the exit status,
-// which is never 0 when `display` or `err` could not be written. An
-// interrupt or a failed report ends the run after the pass in progress,
-// without a summary; an interrupt that comes as the run finishes is still
-// returned in `signal`, for the process to end by it. How each input is
-// read (see make_reader) does not change what the run shows.
-run_result run_comparison(input& input1, input& input2, status_display& display, std::FILE* err,
-                          clock_function clock);
+// Reads both inputs in lockstep until one ends or fails, and tells `con`
+// what happens: each pass, each defective block, the end of an input, a
+// read error, and the end of the run. Closes both streams. Returns the
+// tally and the exit status, which is 0 only when every compared byte was
+// equal, the whole image was compared, and both streams could be written.
+// An interrupt or a failed report ends the run after the pass in progress;
+// an interrupt that comes as the run finishes is still returned in
+// `signal`, for the process to end by it. How each input is read (see
+// make_reader) does not change what the run shows.
+run_result run_comparison(input& input1, input& input2, console& con, clock_function clock);
 
 #endif

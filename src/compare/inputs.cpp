@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 // Each system asks a disk for its size in its own way.
 #if defined(__linux__)
@@ -17,6 +16,7 @@
 #include <sys/disk.h>
 #endif
 
+#include "compare/messages.h"
 #include "exit_status.h"
 
 namespace {
@@ -161,11 +161,6 @@ std::optional<std::uint64_t> length_to_compare(const input& input1, const input&
     if (input2.kind == input_kind::file)
         return input2.length;
     return std::nullopt;
-}
-
-void report_system_error(std::FILE* err, const char* prefix, int error_number)
-{
-    std::fprintf(err, "%s: %s\n", prefix, std::strerror(error_number));
 }
 
 input_pair open_inputs(const run_settings& settings, std::FILE* err)

@@ -65,7 +65,4 @@ std::optional<std::uint64_t> disk_size(int fd, const struct stat& st);
 // two files' or two disks' lengths; nothing where only a disk's is known.
 std::optional<std::uint64_t> length_to_compare(const input& input1, const input& input2);
 
-// Writes "prefix: system text for error_number" as perror does, but to `err`.
-void report_system_error(std::FILE* err, const char* prefix, int error_number);
-
 #endif

@@ -1,7 +1,10 @@
 // Writes that survive signals and report real failures.
 #include "compare/output.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -18,8 +21,7 @@ int failure_of(std::FILE* stream)
     return error_number != 0 ? error_number : EIO;
 }
 
-}  // namespace
-
+// Writes `length` bytes, going on where a signal cut a write short.
 int write_whole(std::FILE* stream, const char* text, std::size_t length)
 {
     for (std::size_t done = 0; done < length;) {
@@ -33,13 +35,80 @@ int write_whole(std::FILE* stream, const char* text, std::size_t length)
     return 0;
 }
 
-int flush_whole(std::FILE* stream)
+// Hands what the stream holds to its descriptor.
+int flush_stream(std::FILE* stream)
 {
     for (;;) {
         errno = 0;
         if (std::fflush(stream) == 0)
-            return std::ferror(stream) ? EIO : 0;
+            return 0;
         if (int error_number = failure_of(stream))
             return error_number;
     }
+}
+
+// Writes `length` bytes to `fd`, going on after a signal or a short write.
+int write_to(int fd, const char* text, std::size_t length)
+{
+    while (length > 0) {
+        ssize_t n = write(fd, text, length);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        text += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int hand_on(output_stream& out, const char* text, std::size_t length)
+{
+    if (out.fd < 0)
+        return write_whole(out.stream, text, length);
+    // What went to the stream itself (the banner, a trace) goes first.
+    if (int error_number = flush_stream(out.stream))
+        return error_number;
+    return write_to(out.fd, text, length);
+}
+
+}  // namespace
+
+output_stream make_output(std::FILE* stream)
+{
+    output_stream out;
+    out.stream = stream;
+    out.fd = fileno(stream);
+    out.buffer.reset(new char[output_room]);
+    return out;
+}
+
+void output_drain(output_stream& out)
+{
+    if (out.used > 0 && out.error == 0)
+        out.error = hand_on(out, out.buffer.get(), out.used);
+    out.used = 0;
+}
+
+void output_flush(output_stream& out)
+{
+    output_drain(out);
+    if (out.error == 0)
+        out.error = flush_stream(out.stream);
+    // The indicator keeps a failure that nothing else tells of any more.
+    if (out.error == 0 && std::ferror(out.stream))
+        out.error = EIO;
+}
+
+void output_write(output_stream& out, const char* text, std::size_t length)
+{
+    if (length > output_room) {
+        output_drain(out);
+        if (out.error == 0)
+            out.error = hand_on(out, text, length);
+        return;
+    }
+    std::memcpy(output_reserve(out, length), text, length);
+    out.used += length;
 }

@@ -68,4 +68,25 @@ read_outcome next_block(input_reader& reader, const unsigned char*& block, std::
 // Lets a reader go on past its limit.
 void lift_limit(input_reader& reader);
 
+// One input's part of a pass.
+struct block_read {
+    const unsigned char* block = nullptr;
+    std::size_t length = 0;  // bytes at `block`
+    read_outcome outcome = read_outcome::block;
+    int error_number = 0;        // with read_outcome::error
+    std::uint64_t ended_at = 0;  // with read_outcome::end: where the input ended
+};
+
+// Whether `outcome` ends the run before the pass is compared.
+bool stops_the_run(read_outcome outcome);
+
+// Reads the next block of both inputs, `count` bytes from their start
+// offsets, as reading both a block at a time would: input 2 is read even
+// where input 1 has just ended, and not after input 1 failed. A reader held
+// at its limit reads on where the other input outgrew its length; where the
+// other ended, it ends where its own length says if that lies within this
+// block, and otherwise holds more (read_outcome::limit).
+void read_both(input_reader& reader1, input_reader& reader2, std::uint64_t count, block_read& r1,
+               block_read& r2);
+
 #endif

@@ -82,15 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
 
     static std::FILE* sink = std::fopen("/dev/null", "w");
-    status_display display = make_status_display(sink, false, -1);
+    console display = make_console(sink, sink);
     input input1 = memory_input(1, bytes1, offset1, std::string::npos, request1);
     input input2 = memory_input(2, bytes2, offset2, std::string::npos, request2);
-    run_result result = run_comparison(input1, input2, display, sink, still_clock);
+    run_result result = run_comparison(input1, input2, display, still_clock);
     check(result.tally.count == common, "count differs from the bytes both inputs hold");
     check(result.tally.errors == errors, "errors differ from the reference count");
     check(result.tally.dblocks == blocks.size(),
           "defective blocks differ from the reference count");
-    check(!result.read_error, "a read error on a memory stream");
+    check(result.end == run_end::finished, "a memory stream ended otherwise than by its end");
     // Nothing compared while an input held bytes verified nothing.
     bool nothing_compared = common == 0 && length1 + length2 > 0;
     check(result.status == (errors || nothing_compared ? exit_trouble : exit_identical),

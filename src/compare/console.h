@@ -1,0 +1,84 @@
+// What a run shows, and where: the status line on standard output, the
+// report and every message on standard error. The comparison loop reports
+// what happens; the console decides what is written where, and in which
+// order, so that a log of both streams reads in order and a terminal's
+// status row stays whole.
+#ifndef TANDEMCHECK_CONSOLE_H
+#define TANDEMCHECK_CONSOLE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+#include "compare/messages.h"
+#include "compare/output.h"
+#include "compare/progress.h"
+#include "compare/status_printer.h"
+#include "compare/status_row.h"
+#include "compare/tally.h"
+
+// Both streams, the status row, and what the row says.
+struct console {
+    output_stream out;             // standard output
+    output_stream err;             // standard error
+    bool errors_on_screen = true;  // text on standard error lands on the status row's screen
+    status_row row;
+    status_printer printer;
+    bool ending = false;  // an input has ended: the pass's line waits for the run's end figures
+};
+
+// How a run ended.
+enum class run_end {
+    going,          // not yet
+    finished,       // an input ended
+    read_error,     // a read failed
+    interrupted,    // a signal ended it early
+    report_failed,  // the report could not be written: nothing found could reach anyone
+};
+
+// Why a finished run verified less than the image, if it did.
+struct shortfall {
+    int file = 0;                   // 1 or 2: the input that ended too soon; 0: none did
+    std::uint64_t at = 0;           // where that input ended
+    bool nothing_compared = false;  // it held nothing, and not a byte was compared
+};
+
+// A console on `out` (standard output) and `err` (standard error), as main
+// or a test decides once: whether standard output is a `terminal`, whether
+// standard error writes to it too, the terminal to ask for its width
+// (`width_fd`; -1: the width is unknown and lines are not cut), and the
+// image's length for the percent (shown on a terminal only).
+console make_console(std::FILE* out, std::FILE* err, bool terminal = false,
+                     bool errors_on_screen = true, int width_fd = -1,
+                     std::optional<std::uint64_t> length = std::nullopt);
+
+// Both blocks of a pass were read: the status line of its figures.
+void console_pass(console& con, const compare_tally& tally, const progress_meter& meter,
+                  std::int64_t now_ms);
+
+// A block holds differences: its report begins.
+void console_block_differs(console& con);
+
+// One differing byte of the block.
+inline void console_difference(console& con, const difference& d)
+{
+    write_difference(con.err, d);
+}
+
+// The block's report is over. Returns false where it could not be written.
+bool console_block_done(console& con);
+
+// Input `which` ended `at` bytes from its start offset.
+void console_input_ended(console& con, int which, std::uint64_t at);
+
+// Reading input `which` failed.
+void console_read_failed(console& con, int which, int error_number);
+
+// The run is over, `how`, with `tally`, `meter` and `missing` as they stand
+// at its end: the last status line, the summary where the run got that far,
+// and what could not be written. The terminal's row is left below the last
+// line. Returns false where either stream could not be written.
+bool console_run_ended(console& con, run_end how, const compare_tally& tally,
+                       const progress_meter& meter, const shortfall& missing);
+
+#endif

@@ -1,0 +1,113 @@
+// The texts of a comparison run.
+#include "compare/messages.h"
+
+#include <cstring>
+
+#include "compare/text.h"
+
+namespace {
+
+char* put_byte(char* p, unsigned char byte)
+{
+    p = put_decimal(p, byte);
+    p = put_literal(p, " (0x");
+    p = put_hex(p, byte, 2);
+    *p++ = ')';
+    return p;
+}
+
+// "prefix: system text\n", as perror writes it.
+std::string system_error_line(const char* prefix, int error_number)
+{
+    return std::string(prefix) + ": " + std::strerror(error_number) + "\n";
+}
+
+void write_text(output_stream& err, const std::string& text)
+{
+    output_write(err, text.data(), text.size());
+}
+
+template <std::size_t n>
+void write_literal(output_stream& err, const char (&text)[n])
+{
+    output_write(err, text, n - 1);
+}
+
+}  // namespace
+
+char* put_difference(char* p, const difference& d)
+{
+    p = put_literal(p, "DIFFERENCE count=");
+    p = put_decimal(p, d.position);
+    p = put_literal(p, "  file1=");
+    p = put_byte(p, d.byte1);
+    p = put_literal(p, "  file2=");
+    p = put_byte(p, d.byte2);
+    p = put_literal(p, "  errors=");
+    p = put_decimal(p, d.errors);
+    p = put_literal(p, " i=");
+    p = put_decimal(p, static_cast<std::uint64_t>(d.i));
+    p = put_literal(p, " block=");
+    p = put_decimal(p, d.block);
+    *p++ = '\n';
+    return p;
+}
+
+std::string difference_line(const difference& d)
+{
+    char line[difference_line_room];
+    return std::string(line, put_difference(line, d));
+}
+
+void write_report_opening(output_stream& err)
+{
+    write_literal(err, "\n");
+}
+
+void write_report_closing(output_stream& err)
+{
+    write_literal(err, "retries=0 read block\n");
+}
+
+void write_end_of_input(output_stream& err, int which, std::uint64_t at)
+{
+    write_text(err,
+               "EOF found in file" + std::to_string(which) + " at " + std::to_string(at) + "\n");
+}
+
+void write_read_error(output_stream& err, int which, int error_number)
+{
+    write_text(err, system_error_line(which == 1 ? "tandemcheck(): fread file 1():"
+                                                 : "tandemcheck(): fread file 2():",
+                                      error_number));
+}
+
+void write_incomplete_copy(output_stream& err, int which, std::uint64_t at)
+{
+    write_text(err, "tandemcheck(): file " + std::to_string(which) + " ended at " +
+                        std::to_string(at) + ", before file " + std::to_string(3 - which) +
+                        " did: the copy is incomplete\n");
+}
+
+void write_nothing_compared(output_stream& err, int which)
+{
+    write_text(err, "tandemcheck(): no byte compared: file " + std::to_string(which) +
+                        " holds nothing from its start offset\n");
+}
+
+void write_summary(output_stream& err, const compare_tally& tally)
+{
+    write_text(err, "\n\nReady, " + std::to_string(tally.count) + " bytes read, " +
+                        std::to_string(tally.errors) + " errors found, " +
+                        std::to_string(tally.dblocks) + " defective blocks\n");
+}
+
+void write_output_failure(output_stream& err, int error_number)
+{
+    write_text(err, system_error_line("tandemcheck(): standard output", error_number));
+}
+
+void report_system_error(std::FILE* err, const char* prefix, int error_number)
+{
+    std::fputs(system_error_line(prefix, error_number).c_str(), err);
+}

@@ -1,0 +1,66 @@
+// Every text the comparison run writes on standard error, in one place.
+#ifndef TANDEMCHECK_MESSAGES_H
+#define TANDEMCHECK_MESSAGES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "compare/output.h"
+#include "compare/tally.h"
+
+// Room for one DIFFERENCE line.
+constexpr std::size_t difference_line_room = 192;
+
+// One differing byte, as a DIFFERENCE line shows it.
+struct difference {
+    std::uint64_t position;  // count + i: from the start offsets
+    unsigned char byte1;     // the byte of the first input
+    unsigned char byte2;     // the byte of the second input
+    std::uint64_t errors;    // differing bytes found before this one
+    int i;                   // index within the block
+    std::uint64_t block;     // index of the block
+};
+
+// Writes the DIFFERENCE line for `d` at `p` (difference_line_room bytes) and
+// returns its end.
+char* put_difference(char* p, const difference& d);
+
+// The DIFFERENCE line as a string.
+std::string difference_line(const difference& d);
+
+// The empty line that starts a defective block's report below the status line.
+void write_report_opening(output_stream& err);
+
+// One differing byte's line of the report.
+inline void write_difference(output_stream& err, const difference& d)
+{
+    output_commit(err, put_difference(output_reserve(err, difference_line_room), d));
+}
+
+// The line that ends a defective block's report: no block is read twice.
+void write_report_closing(output_stream& err);
+
+// Input `which` (1 or 2) ended `at` bytes from its start offset.
+void write_end_of_input(output_stream& err, int which, std::uint64_t at);
+
+// Reading input `which` failed with `error_number`.
+void write_read_error(output_stream& err, int which, int error_number);
+
+// A disk, input `which`, ended `at` bytes in, before the other input did.
+void write_incomplete_copy(output_stream& err, int which, std::uint64_t at);
+
+// Nothing was compared: input `which` holds nothing from its start offset.
+void write_nothing_compared(output_stream& err, int which);
+
+// The summary, with its two leading newlines.
+void write_summary(output_stream& err, const compare_tally& tally);
+
+// Standard output could not be written.
+void write_output_failure(output_stream& err, int error_number);
+
+// Writes "prefix: system text for error_number" as perror does, but to `err`.
+void report_system_error(std::FILE* err, const char* prefix, int error_number);
+
+#endif

@@ -1,0 +1,81 @@
+// The texts of a comparison run, exactly as they stand.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "compare/messages.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(Messages, EachTextAsItStands)
+{
+    compare_tally tally;
+    tally.count = 4294967296;
+    tally.errors = 3;
+    tally.dblocks = 1;
+    struct row {
+        std::function<void(output_stream&)> write;
+        std::string text;
+    };
+    const std::vector<row> rows = {
+        {write_report_opening, "\n"},
+        {write_report_closing, "retries=0 read block\n"},
+        {[](output_stream& err) { write_end_of_input(err, 1, 0); }, "EOF found in file1 at 0\n"},
+        {[](output_stream& err) { write_end_of_input(err, 2, 4294967296); },
+         "EOF found in file2 at 4294967296\n"},
+        {[](output_stream& err) { write_read_error(err, 1, EIO); },
+         "tandemcheck(): fread file 1():: Input/output error\n"},
+        {[](output_stream& err) { write_read_error(err, 2, EISDIR); },
+         "tandemcheck(): fread file 2():: Is a directory\n"},
+        {[](output_stream& err) { write_incomplete_copy(err, 2, 134217728); },
+         "tandemcheck(): file 2 ended at 134217728, before file 1 did: the copy is incomplete\n"},
+        {[](output_stream& err) { write_incomplete_copy(err, 1, 0); },
+         "tandemcheck(): file 1 ended at 0, before file 2 did: the copy is incomplete\n"},
+        {[](output_stream& err) { write_nothing_compared(err, 1); },
+         "tandemcheck(): no byte compared: file 1 holds nothing from its start offset\n"},
+        {[&](output_stream& err) { write_summary(err, tally); },
+         "\n\nReady, 4294967296 bytes read, 3 errors found, 1 defective blocks\n"},
+        {[](output_stream& err) { write_output_failure(err, ENOSPC); },
+         "tandemcheck(): standard output: No space left on device\n"},
+        {[](output_stream& err) {
+             write_difference(err, difference{70005, 0xc8, 0x00, 0, 4469, 2});
+         },
+         "DIFFERENCE count=70005  file1=200 (0xc8)  file2=0 (0x00)  errors=0 i=4469 block=2\n"},
+    };
+    for (const row& r : rows) {
+        memory_output stream;
+        output_stream err = make_output(stream.stream);
+        r.write(err);
+        output_flush(err);
+        EXPECT_EQ(r.text, stream.text());
+        EXPECT_EQ(0, err.error);
+    }
+}
+
+TEST(Messages, DifferenceLineMatchesItsFormat)
+{
+    std::mt19937_64 generator(3);
+    std::vector<difference> cases = {{0, 0, 0, 0, 0, 0},
+                                     {UINT64_MAX, 255, 255, UINT64_MAX, 32767, UINT64_MAX},
+                                     {70005, 0xc8, 0x00, 0, 4469, 2}};
+    for (int i = 0; i < 3000; ++i)
+        cases.push_back({generator() >> (generator() % 64), static_cast<unsigned char>(generator()),
+                         static_cast<unsigned char>(generator()), generator() >> (generator() % 64),
+                         static_cast<int>(generator() % 32768), generator() >> (generator() % 64)});
+    for (const difference& d : cases) {
+        std::string expected =
+            printed("DIFFERENCE count=%llu  file1=%d (0x%02x)  file2=%d (0x%02x)  errors=%llu i=%d "
+                    "block=%llu\n",
+                    static_cast<unsigned long long>(d.position), d.byte1, d.byte1, d.byte2, d.byte2,
+                    static_cast<unsigned long long>(d.errors), d.i,
+                    static_cast<unsigned long long>(d.block));
+        ASSERT_EQ(expected, difference_line(d));
+    }
+}
+
+}  // namespace
