@@ -22,8 +22,8 @@ struct console {
     output_stream out;             // standard output
     output_stream err;             // standard error
     bool errors_on_screen = true;  // text on standard error lands on the status row's screen
-    status_row row;
-    status_printer printer;
+    status_row row;                // where the status line is written
+    status_printer printer;        // what it says
     bool ending = false;  // an input has ended: the pass's line waits for the run's end figures
 };
 
