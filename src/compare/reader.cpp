@@ -117,6 +117,12 @@ read_outcome next_medium_block(input_reader& reader, const unsigned char*& block
     }
 }
 
+// Whether `outcome` ends the run before the pass is compared.
+bool stops_the_run(read_outcome outcome)
+{
+    return outcome == read_outcome::error || outcome == read_outcome::interrupted;
+}
+
 block_read read_next(input_reader& reader, std::uint64_t count)
 {
     block_read r;
@@ -189,11 +195,6 @@ void lift_limit(input_reader& reader)
 {
     if (reader.medium)
         lift_limit(*reader.medium);
-}
-
-bool stops_the_run(read_outcome outcome)
-{
-    return outcome == read_outcome::error || outcome == read_outcome::interrupted;
 }
 
 void read_both(input_reader& reader1, input_reader& reader2, std::uint64_t count, block_read& r1,

@@ -77,9 +77,6 @@ struct block_read {
     std::uint64_t ended_at = 0;  // with read_outcome::end: where the input ended
 };
 
-// Whether `outcome` ends the run before the pass is compared.
-bool stops_the_run(read_outcome outcome);
-
 // Reads the next block of both inputs, `count` bytes from their start
 // offsets, as reading both a block at a time would: input 2 is read even
 // where input 1 has just ended, and not after input 1 failed. A reader held
