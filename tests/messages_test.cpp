@@ -38,6 +38,14 @@ TEST(Messages, EachTextAsItStands)
          "tandemcheck(): file 1 ended at 0, before file 2 did: the copy is incomplete\n"},
         {[](output_stream& err) { write_nothing_compared(err, 1); },
          "tandemcheck(): no byte compared: file 1 holds nothing from its start offset\n"},
+        {[](output_stream& err) { write_system_caveat(err, 2, "/mnt/usb/copy.img"); },
+         "tandemcheck(): file 2 (/mnt/usb/copy.img) may be read from memory, not its medium: "
+         "this system may serve pages it cached before the run; unmount and mount its file "
+         "system again first\n"},
+        {[](output_stream& err) { write_disk_caveat(err, 1, "stick/copy", "/dev/sdb1", EACCES); },
+         "tandemcheck(): file 1 (stick/copy) may be read from memory, not its medium: cannot "
+         "drop the cached pages of /dev/sdb1: Permission denied; verify as root, or unmount and "
+         "mount the file system again first\n"},
         {[&](output_stream& err) { write_summary(err, tally); },
          "\n\nReady, 4294967296 bytes read, 3 errors found, 1 defective blocks\n"},
         {[](output_stream& err) { write_output_failure(err, ENOSPC); },

@@ -8,16 +8,9 @@
 #include <new>
 
 #include "exit_status.h"
+#include "platform.h"
 
 namespace {
-
-// glibc's getopt permutes arguments unless the option string starts with
-// '+'; elsewhere a leading '+' would be taken for an option letter.
-#if defined(__GLIBC__)
-constexpr const char* option_string = "+a:b:dho:p:";
-#else
-constexpr const char* option_string = "a:b:dho:p:";
-#endif
 
 constexpr const char* usage_text =
     "Usage:  tandemcheck -a file1 -b file [-d] [-h] [-o offset in file 1] [-p offset in file 2]\n"
@@ -28,20 +21,6 @@ constexpr const char* usage_text =
     "-b      filename of second input file.\n"
     "-o      offset from start in bytes in first input file (default 0).\n"
     "-p      offset from start in bytes in second input file (default 0).\n";
-
-// getopt keeps its position in globals; every parse starts a fresh scan.
-void reset_option_parser()
-{
-#if defined(__GLIBC__)
-    optind = 0;
-#elif defined(__FreeBSD__) || defined(__DragonFly__) || defined(__OpenBSD__) || \
-    defined(__NetBSD__) || defined(__APPLE__)
-    optreset = 1;
-    optind = 1;
-#else
-    optind = 1;
-#endif
-}
 
 command_line stop(int status)
 {
@@ -95,9 +74,10 @@ command_line parse_command_line(int argc, char* argv[], std::FILE* out, std::FIL
 
     command_line result;
     run_settings& settings = result.settings;
-    reset_option_parser();
+    restart_option_parsing();
+    const std::string options = posix_option_string("a:b:dho:p:");
     int c;
-    while ((c = getopt(argc, argv, option_string)) != -1) {
+    while ((c = getopt(argc, argv, options.c_str())) != -1) {
         switch (c) {
         case 'a':
         case 'b': {

@@ -150,6 +150,8 @@ run_result run_comparison(input& input1, input& input2, console& con, clock_func
         run_state run;
         run.reader1 = make_reader(input1, reading_limit(input1, input2));
         run.reader2 = make_reader(input2, reading_limit(input2, input1));
+        console_caveat(con, 1, input1.name, run.reader1.caveat);
+        console_caveat(con, 2, input2.name, run.reader2.caveat);
         meter_start(run.meter, clock().seconds);
         do
             result.end = pass(run, con, clock);

@@ -111,6 +111,19 @@ void console_input_ended(console& con, int which, std::uint64_t at)
     con.ending = true;
 }
 
+void console_caveat(console& con, int which, const std::string& name,
+                    const medium_caveat& caveat)
+{
+    if (caveat.kind == caveat_kind::none)
+        return;
+    make_way(con, text_kind::failure);
+    if (caveat.kind == caveat_kind::disk_closed)
+        write_disk_caveat(con.err, which, name, caveat.disk, caveat.error_number);
+    else
+        write_system_caveat(con.err, which, name);
+    output_flush(con.err);
+}
+
 void console_read_failed(console& con, int which, int error_number)
 {
     make_way(con, text_kind::failure);

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "compare/messages.h"
 #include "compare/output.h"
 #include "compare/progress.h"
+#include "compare/read_ahead.h"
 #include "compare/status_printer.h"
 #include "compare/status_row.h"
 #include "compare/tally.h"
@@ -70,6 +72,11 @@ bool console_block_done(console& con);
 
 // Input `which` ended `at` bytes from its start offset.
 void console_input_ended(console& con, int which, std::uint64_t at);
+
+// Input `which`, named `name`, may be read from memory in part, as
+// `caveat` says; nothing is written where it may not.
+void console_caveat(console& con, int which, const std::string& name,
+                    const medium_caveat& caveat);
 
 // Reading input `which` failed.
 void console_read_failed(console& con, int which, int error_number);

@@ -9,15 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 
-// Each system asks a disk for its size in its own way.
-#if defined(__linux__)
-#include <linux/fs.h>
-#elif __has_include(<sys/disk.h>)
-#include <sys/disk.h>
-#endif
-
 #include "compare/messages.h"
 #include "exit_status.h"
+#include "platform.h"
 
 namespace {
 
@@ -55,28 +49,15 @@ bool power_of_two(std::uint64_t n)
     return n != 0 && (n & (n - 1)) == 0;
 }
 
-// What requests to the medium behind `fd` must be aligned to. Alignments a
-// block is no multiple of are not used: such a medium is read through the
-// page cache (see the reader).
-std::size_t alignment_of(int fd, input_kind kind)
+// What requests to the medium must be aligned to: what the file system asks
+// of uncached reads, else a disk's sector. Alignments a block is no
+// multiple of are not used: such a medium is read through the page cache
+// (see the reader).
+std::size_t alignment_of(int fd, std::size_t sector)
 {
-    std::uint64_t alignment = 0;
-#if defined(STATX_DIOALIGN)
-    struct statx sx {};
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &sx) == 0 && (sx.stx_mask & STATX_DIOALIGN))
-        alignment = std::max(sx.stx_dio_offset_align, sx.stx_dio_mem_align);
-#endif
-    if (alignment == 0 && kind == input_kind::disk) {
-#if defined(BLKSSZGET)
-        int sector = 0;
-        if (ioctl(fd, BLKSSZGET, &sector) == 0 && sector > 0)
-            alignment = static_cast<std::uint64_t>(sector);
-#elif defined(DIOCGSECTORSIZE)
-        u_int sector = 0;
-        if (ioctl(fd, DIOCGSECTORSIZE, &sector) == 0)
-            alignment = sector;
-#endif
-    }
+    std::uint64_t alignment = uncached_read_alignment(fd);
+    if (alignment == 0)
+        alignment = sector;
     if (!power_of_two(alignment) || alignment > block_size)
         return default_alignment;
     return static_cast<std::size_t>(alignment);
@@ -94,18 +75,21 @@ void describe_input(input& in)
         return;
     }
     std::optional<std::uint64_t> size;
+    std::size_t sector = 0;
     if (S_ISREG(st.st_mode)) {
         in.kind = input_kind::file;
         // Files under /proc and the like say 0 whatever they hold.
         if (st.st_size > 0)
             size = static_cast<std::uint64_t>(st.st_size);
-    } else if ((size = disk_size(in.fd, st))) {
+    } else if (std::optional<disk_facts> disk = disk_facts_of(in.fd, st)) {
         in.kind = input_kind::disk;
+        size = disk->size;
+        sector = disk->sector;
     } else if (!S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
         in.kind = input_kind::device;
     }
     if (in.kind == input_kind::file || in.kind == input_kind::disk)
-        in.alignment = alignment_of(in.fd, in.kind);
+        in.alignment = alignment_of(in.fd, sector);
     off_t position = ftello(in.stream);
     if (size && position >= 0)
         // An offset past the end leaves nothing to compare.
@@ -123,26 +107,6 @@ input opened(int which, const std::string& name, std::FILE* stream, std::uint64_
     in.offset = offset;
     describe_input(in);
     return in;
-}
-
-std::optional<std::uint64_t> disk_size(int fd, const struct stat& st)
-{
-#if defined(BLKGETSIZE64)
-    std::uint64_t bytes = 0;
-    if (S_ISBLK(st.st_mode) && ioctl(fd, BLKGETSIZE64, &bytes) == 0)
-        return bytes;
-#elif defined(DIOCGMEDIASIZE)
-    // The BSDs have no block devices: their disks are character devices,
-    // and only a disk answers this question.
-    off_t bytes = 0;
-    if ((S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) && ioctl(fd, DIOCGMEDIASIZE, &bytes) == 0 &&
-        bytes >= 0)
-        return static_cast<std::uint64_t>(bytes);
-#else
-    (void)fd;
-    (void)st;
-#endif
-    return std::nullopt;
 }
 
 std::optional<std::uint64_t> length_to_compare(const input& input1, const input& input2)

@@ -56,10 +56,6 @@ input_pair open_inputs(const run_settings& settings, std::FILE* err);
 // stream without a descriptor counts as a pipe.
 input opened(int which, const std::string& name, std::FILE* stream, std::uint64_t offset);
 
-// The size of the disk behind `fd` (described by `st`), or nothing when it
-// is no disk or the system cannot say.
-std::optional<std::uint64_t> disk_size(int fd, const struct stat& st);
-
 // The length the percent done measures against: the image's. That is a
 // regular file's length against a disk, a pipe or a device; the smaller of
 // two files' or two disks' lengths; nothing where only a disk's is known.

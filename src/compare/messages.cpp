@@ -82,6 +82,32 @@ void write_read_error(output_stream& err, int which, int error_number)
                                       error_number));
 }
 
+namespace {
+
+// "tandemcheck(): file 2 (name) may be read from memory, not its medium: "
+std::string memory_caveat(int which, const std::string& name)
+{
+    return "tandemcheck(): file " + std::to_string(which) + " (" + name +
+           ") may be read from memory, not its medium: ";
+}
+
+}  // namespace
+
+void write_system_caveat(output_stream& err, int which, const std::string& name)
+{
+    write_text(err, memory_caveat(which, name) +
+                        "this system may serve pages it cached before the run; unmount and "
+                        "mount its file system again first\n");
+}
+
+void write_disk_caveat(output_stream& err, int which, const std::string& name,
+                       const std::string& disk, int error_number)
+{
+    write_text(err, memory_caveat(which, name) + "cannot drop the cached pages of " + disk + ": " +
+                        std::strerror(error_number) +
+                        "; verify as root, or unmount and mount the file system again first\n");
+}
+
 void write_incomplete_copy(output_stream& err, int which, std::uint64_t at)
 {
     write_text(err, "tandemcheck(): file " + std::to_string(which) + " ended at " +

@@ -48,6 +48,16 @@ void write_end_of_input(output_stream& err, int which, std::uint64_t at);
 // Reading input `which` failed with `error_number`.
 void write_read_error(output_stream& err, int which, int error_number);
 
+// Input `which`, named `name`, may be read from memory: the system may
+// serve pages it cached before the run.
+void write_system_caveat(output_stream& err, int which, const std::string& name);
+
+// Input `which`, named `name`, may be read from memory: the disk its FUSE
+// file system reads could not be opened, with `error_number`, to drop its
+// cached pages.
+void write_disk_caveat(output_stream& err, int which, const std::string& name,
+                       const std::string& disk, int error_number);
+
 // A disk, input `which`, ended `at` bytes in, before the other input did.
 void write_incomplete_copy(output_stream& err, int which, std::uint64_t at);
 

@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,10 +13,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "compare/interrupts.h"
+#include "platform.h"
 
 namespace {
 
@@ -52,8 +54,10 @@ struct stretch {
 // What the comparison and the thread share. Fields above the mutex are set
 // before the thread starts; after that the thread alone uses them.
 struct shared_reading {
-    int fd = -1;          // a duplicate of the input's descriptor, closed with this record
-    bool direct = false;  // O_DIRECT; else the cache is dropped around each request
+    int fd = -1;              // a duplicate of the input's descriptor, closed with this record
+    int disk_fd = -1;         // the disk a FUSE file system reads, or -1
+    bool direct = false;      // reads pass the page cache
+    bool drop_around = false;  // cached pages of each request are dropped before and after it
     std::uint64_t offset = 0;
     std::uint64_t alignment = 1;
     std::size_t request = 0;
@@ -77,45 +81,75 @@ struct shared_reading {
     {
         if (fd >= 0)
             close(fd);
+        if (disk_fd >= 0) {
+            // What the FUSE driver read of the disk during the run leaves with it.
+            drop_cached_pages(disk_fd, 0, 0);
+            close(disk_fd);
+        }
     }
 };
 
-// Reads `length` bytes at `position`. Without O_DIRECT, cached pages of the
-// stretch are dropped before the read, so that it comes from the medium,
-// and after it, so that the run leaves the cache as it found it.
+// Reads `length` bytes at `position`. Where uncached reads may still be
+// served from memory, or are not made, cached pages of the stretch are
+// dropped before the read, so that it comes from the medium, and after it,
+// so that the run leaves the cache as it found it.
 ssize_t read_at(shared_reading& s, unsigned char* buffer, std::size_t length,
                 std::uint64_t position)
 {
-#if defined(POSIX_FADV_DONTNEED)
-    if (!s.direct)
-        posix_fadvise(s.fd, static_cast<off_t>(position), static_cast<off_t>(length),
-                      POSIX_FADV_DONTNEED);
-#endif
+    if (s.drop_around)
+        drop_cached_pages(s.fd, position, length);
     ssize_t n;
     do
         n = pread(s.fd, buffer, length, static_cast<off_t>(position));
     while (n < 0 && errno == EINTR);
-#if defined(POSIX_FADV_DONTNEED)
-    if (!s.direct) {
+    if (s.drop_around) {
         int error_number = errno;
-        posix_fadvise(s.fd, static_cast<off_t>(position), static_cast<off_t>(length),
-                      POSIX_FADV_DONTNEED);
+        drop_cached_pages(s.fd, position, length);
         errno = error_number;
     }
-#endif
     return n;
 }
 
 // Reading through the page cache, with what is only in memory written out
-// first: for media that refuse O_DIRECT.
-void read_through_cache(shared_reading& s)
+// first, for media that refuse uncached reads. False where the system
+// cannot keep cached pages out of it.
+bool fall_back_to_cache(shared_reading& s)
 {
     s.direct = false;
     fsync(s.fd);
-#if defined(POSIX_FADV_RANDOM)
-    // No readahead: pages it brought in would be dropped before their turn.
-    posix_fadvise(s.fd, 0, 0, POSIX_FADV_RANDOM);
-#endif
+    no_readahead(s.fd);
+    s.drop_around = can_drop_cached_pages();
+    return s.drop_around;
+}
+
+// Sets up reading the medium of `s.fd`, as far from memory as the system
+// and the file system allow; says in `caveat` what keeps it from the
+// medium alone.
+void choose_access(shared_reading& s, medium_caveat& caveat)
+{
+    struct stat st {};
+    const cache_bypass bypass = fstat(s.fd, &st) == 0 ? cache_bypass_of(s.fd, st)
+                                                       : cache_bypass::partial;
+    s.direct = read_uncached(s.fd);
+    if (bypass != cache_bypass::whole)
+        // Only what is written out can be dropped, or read back from the medium.
+        fsync(s.fd);
+    if (bypass == cache_bypass::partial || bypass == cache_bypass::unsure)
+        s.drop_around = can_drop_cached_pages();
+    if (bypass == cache_bypass::unsure)
+        caveat.kind = caveat_kind::system;
+    if (bypass == cache_bypass::through_disk) {
+        const std::string disk = disk_behind(st);
+        s.disk_fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+        if (s.disk_fd >= 0) {
+            fsync(s.disk_fd);
+            drop_cached_pages(s.disk_fd, 0, 0);
+        } else {
+            caveat = medium_caveat{caveat_kind::disk_closed, disk, errno};
+        }
+    }
+    if (!s.direct && !fall_back_to_cache(s) && caveat.kind == caveat_kind::none)
+        caveat.kind = caveat_kind::system;
 }
 
 void finish(shared_reading& s, chunk_kind kind, int error_number)
@@ -164,16 +198,12 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
         hold.lock();
         s.in_read = false;
         if (n < 0) {
-#if defined(O_DIRECT)
-            if (failure == EINVAL && s.direct) {
-                // The medium takes O_DIRECT but not these requests.
-                int flags = fcntl(s.fd, F_GETFL);
-                if (flags >= 0 && fcntl(s.fd, F_SETFL, flags & ~O_DIRECT) == 0) {
-                    read_through_cache(s);
-                    continue;
-                }
-            }
-#endif
+            // The medium took uncached reads but refuses them (overlayfs
+            // over squashfs does): read on through the cache, where the
+            // cache can be kept out of the way; else this is the failure.
+            if (failure == EINVAL && s.direct && can_drop_cached_pages() &&
+                read_through_cache(s.fd) && fall_back_to_cache(s))
+                continue;
             if (!block_requests && one_block < end) {
                 block_requests = true;
                 continue;
@@ -223,7 +253,7 @@ void stop_read_ahead::operator()(read_ahead* reading) const
 }
 
 read_ahead_handle start_read_ahead(const input& in, std::size_t request,
-                                   std::optional<std::uint64_t> limit)
+                                   std::optional<std::uint64_t> limit, medium_caveat& caveat)
 {
     auto shared = std::make_shared<shared_reading>();
     shared_reading& s = *shared;
@@ -243,22 +273,21 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     if (posix_memalign(&room, huge_page, region_size) != 0)
         return nullptr;
     s.region.reset(static_cast<unsigned char*>(room));
-#if defined(MADV_HUGEPAGE)
-    // O_DIRECT reads into the buffer itself, and a device takes only so many
-    // pieces of memory in one request (128 on a loop device): in 4 KiB pages
-    // a 1280 KiB request goes out as three. Huge pages are contiguous, so it
-    // goes out whole; a drive bound by requests a second reads 2.5 times
-    // faster. Where there are none to be had, pages of 4 KiB serve.
-    madvise(room, region_size, MADV_HUGEPAGE);
-#endif
+    // An uncached read goes into the buffer itself, and a device takes only
+    // so many pieces of memory in one request (128 on a loop device): in 4
+    // KiB pages a 1280 KiB request goes out as three. Huge pages are
+    // contiguous, so it goes out whole; a drive bound by requests a second
+    // reads 2.5 times faster. Where there are none to be had, pages of 4 KiB
+    // serve.
+    prefer_huge_pages(room, region_size);
     for (std::size_t i = 0; i < requests_ahead; ++i)
         s.slots[i] = s.region.get() + i * slot_size;
-#if defined(O_DIRECT)
-    int flags = fcntl(s.fd, F_GETFL);
-    s.direct = flags >= 0 && fcntl(s.fd, F_SETFL, flags | O_DIRECT) == 0;
-#endif
-    if (!s.direct)
-        read_through_cache(s);
+    choose_access(s, caveat);
+    if (s.drop_around && s.direct)
+        // btrfs serves a direct read through the page cache where the buffer
+        // faults, as a fresh one does on its first use: touched now, it
+        // does not.
+        std::memset(room, 0, region_size);
 
     // Signals are for the main thread: the reading thread starts with all blocked.
     sigset_t all, old;

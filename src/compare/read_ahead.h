@@ -1,12 +1,15 @@
 // Reading a file or a disk from its medium, ahead of the comparison, on a
 // thread of its own.
 //
-// A verifier must compare what the medium holds, not what memory holds: on
-// Linux the medium is read with O_DIRECT, which writes out what is only in
-// memory first and bypasses the page cache, so that a copy whose medium lost
-// data is not vouched for by its cached pages, and the cache is left as it
-// was. Where a file refuses O_DIRECT, it is flushed, and its cached pages
-// are dropped before and after each request. Without the kernel's
+// A verifier must compare what the medium holds, not what memory holds: the
+// medium is read past the page cache (O_DIRECT, which on Linux writes out
+// what is only in memory first), so that a copy whose medium lost data is
+// not vouched for by its cached pages, and the cache is left as it was.
+// Where a file system may serve such reads from the cache all the same
+// (btrfs), or refuses them, the file is written out, and its cached pages
+// are dropped before and after each request; where a FUSE file system
+// reads a disk through that disk's cache, the disk's cache is dropped.
+// What cannot be kept from memory is said (medium_caveat). Without the kernel's
 // readahead, reading two media one after the other would wait on each in
 // turn; each input's thread keeps requests ready so that the slower medium
 // alone sets the pace.
@@ -17,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "compare/inputs.h"
 
@@ -51,12 +55,27 @@ struct stop_read_ahead {
 
 using read_ahead_handle = std::unique_ptr<read_ahead, stop_read_ahead>;
 
+// What may keep a medium's bytes from coming from the medium alone.
+enum class caveat_kind {
+    none,
+    system,       // the system may serve pages cached before the run
+    disk_closed,  // the disk a FUSE file system reads could not be opened to drop its cache
+};
+
+// What may keep a medium's bytes from coming from the medium alone, and why.
+struct medium_caveat {
+    caveat_kind kind = caveat_kind::none;
+    std::string disk;      // with disk_closed: the disk
+    int error_number = 0;  // with disk_closed: why it could not be opened
+};
+
 // Starts reading `in` (a file or a disk with a descriptor) from its start
 // offset in requests of `request` bytes (a multiple of block_size), none
 // reaching past `limit` bytes from the start offset (rounded up to the
-// medium's alignment). Returns nothing when the thread cannot be set up.
+// medium's alignment). Says in `caveat` what may keep the bytes from coming
+// from the medium alone. Returns nothing when the thread cannot be set up.
 read_ahead_handle start_read_ahead(const input& in, std::size_t request,
-                                   std::optional<std::uint64_t> limit);
+                                   std::optional<std::uint64_t> limit, medium_caveat& caveat);
 
 // The next stretch. The one before it is given back for reuse. Waits for
 // the medium; an interrupt caught meanwhile gives `interrupted`.

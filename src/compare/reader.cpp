@@ -173,7 +173,7 @@ input_reader make_reader(const input& in, std::optional<std::uint64_t> limit)
     reader.source = &in;
     if (in.fd >= 0 && (in.kind == input_kind::file || in.kind == input_kind::disk)) {
         reader.request = in.request != 0 ? in.request : medium_request;
-        reader.medium = start_read_ahead(in, reader.request, limit);
+        reader.medium = start_read_ahead(in, reader.request, limit, reader.caveat);
         if (reader.medium) {
             reader.buffer = page_aligned(block_size);
             return reader;

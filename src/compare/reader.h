@@ -35,6 +35,7 @@ struct input_reader {
     std::size_t start = 0;     // stream: first byte not yet handed out
     std::size_t end = 0;       // stream: end of the bytes read
     read_ahead_handle medium;  // files and disks: the thread reading the medium
+    medium_caveat caveat;      // medium: what may keep its bytes from coming from it alone
     medium_chunk chunk;        // medium: what is left of the stretch being handed out
     std::size_t staged = 0;    // medium: bytes of the next block gathered in `buffer`
 };

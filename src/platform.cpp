@@ -1,0 +1,265 @@
+// The system calls behind each question, per system.
+#include "platform.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#elif defined(__DragonFly__)
+#include <sys/diskslice.h>
+#elif defined(__FreeBSD__)
+#include <sys/disk.h>
+#elif defined(__APPLE__) && __has_include(<sys/disk.h>)
+#include <sys/disk.h>
+#endif
+
+std::optional<disk_facts> disk_facts_of(int fd, const struct stat& st)
+{
+#if defined(__linux__)
+    // Linux: a block device answers BLKGETSIZE64 and BLKSSZGET.
+    disk_facts disk;
+    int sector = 0;
+    if (!S_ISBLK(st.st_mode) || ioctl(fd, BLKGETSIZE64, &disk.size) != 0)
+        return std::nullopt;
+    if (ioctl(fd, BLKSSZGET, &sector) == 0 && sector > 0)
+        disk.sector = static_cast<std::size_t>(sector);
+    return disk;
+#elif defined(__DragonFly__)
+    // DragonFly: a disk is a character device that answers DIOCGPART.
+    struct partinfo part {};
+    if (!S_ISCHR(st.st_mode) || ioctl(fd, DIOCGPART, &part) != 0)
+        return std::nullopt;
+    return disk_facts{part.media_size,
+                      part.media_blksize > 0 ? static_cast<std::size_t>(part.media_blksize) : 0};
+#elif defined(__FreeBSD__)
+    // FreeBSD: a disk is a character device that answers DIOCGMEDIASIZE and
+    // DIOCGSECTORSIZE.
+    off_t bytes = 0;
+    u_int sector = 0;
+    if (!S_ISCHR(st.st_mode) || ioctl(fd, DIOCGMEDIASIZE, &bytes) != 0 || bytes < 0)
+        return std::nullopt;
+    if (ioctl(fd, DIOCGSECTORSIZE, &sector) != 0)
+        sector = 0;
+    return disk_facts{static_cast<std::uint64_t>(bytes), sector};
+#elif defined(__APPLE__) && defined(DKIOCGETBLOCKCOUNT)
+    // macOS: /dev/diskN and the raw /dev/rdiskN answer DKIOCGETBLOCKCOUNT
+    // and DKIOCGETBLOCKSIZE; the size is their product.
+    std::uint64_t blocks = 0;
+    std::uint32_t sector = 0;
+    if ((!S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) ||
+        ioctl(fd, DKIOCGETBLOCKCOUNT, &blocks) != 0 || ioctl(fd, DKIOCGETBLOCKSIZE, &sector) != 0)
+        return std::nullopt;
+    return disk_facts{blocks * sector, sector};
+#else
+    // Elsewhere no disk is recognised: its length is not known.
+    (void)fd;
+    (void)st;
+    return std::nullopt;
+#endif
+}
+
+std::size_t uncached_read_alignment(int fd)
+{
+#if defined(__linux__) && defined(STATX_DIOALIGN)
+    // Linux 6.1 and later: statx with STATX_DIOALIGN.
+    struct statx sx {};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &sx) == 0 && (sx.stx_mask & STATX_DIOALIGN))
+        return sx.stx_dio_offset_align > sx.stx_dio_mem_align ? sx.stx_dio_offset_align
+                                                              : sx.stx_dio_mem_align;
+#else
+    (void)fd;
+#endif
+    return 0;
+}
+
+bool read_uncached(int fd)
+{
+#if defined(O_DIRECT)
+    // Linux, FreeBSD and DragonFly: O_DIRECT, set with fcntl(F_SETFL).
+    int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+#elif defined(F_NOCACHE)
+    // macOS: fcntl(F_NOCACHE).
+    return fcntl(fd, F_NOCACHE, 1) != -1;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+bool read_through_cache(int fd)
+{
+#if defined(O_DIRECT)
+    // Linux, FreeBSD and DragonFly: O_DIRECT cleared with fcntl(F_SETFL).
+    int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_DIRECT) == 0;
+#elif defined(F_NOCACHE)
+    // macOS: fcntl(F_NOCACHE) with 0.
+    return fcntl(fd, F_NOCACHE, 0) != -1;
+#else
+    (void)fd;
+    return true;
+#endif
+}
+
+bool can_drop_cached_pages()
+{
+#if defined(POSIX_FADV_DONTNEED)
+    // Linux and FreeBSD: posix_fadvise(POSIX_FADV_DONTNEED). DragonFly and
+    // macOS have no such call.
+    return true;
+#else
+    return false;
+#endif
+}
+
+void drop_cached_pages(int fd, std::uint64_t offset, std::uint64_t length)
+{
+#if defined(POSIX_FADV_DONTNEED)
+    // Linux and FreeBSD: posix_fadvise(POSIX_FADV_DONTNEED).
+    posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                  POSIX_FADV_DONTNEED);
+#else
+    (void)fd;
+    (void)offset;
+    (void)length;
+#endif
+}
+
+void no_readahead(int fd)
+{
+#if defined(POSIX_FADV_RANDOM)
+    // Linux and FreeBSD: posix_fadvise(POSIX_FADV_RANDOM).
+    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+#elif defined(F_RDAHEAD)
+    // macOS: fcntl(F_RDAHEAD) with 0.
+    fcntl(fd, F_RDAHEAD, 0);
+#else
+    (void)fd;
+#endif
+}
+
+void prefer_huge_pages(void* region, std::size_t length)
+{
+#if defined(MADV_HUGEPAGE)
+    // Linux: madvise(MADV_HUGEPAGE). The BSDs and macOS have no such advice.
+    madvise(region, length, MADV_HUGEPAGE);
+#else
+    (void)region;
+    (void)length;
+#endif
+}
+
+cache_bypass cache_bypass_of(int fd, const struct stat& st)
+{
+#if defined(__linux__)
+    // Linux: the file system's magic number from fstatfs. O_DIRECT on a disk,
+    // on ext2/3/4, xfs and tmpfs reads the medium (tmpfs's medium is memory).
+    // FUSE hands each uncached read to its server, which for ntfs-3g or
+    // exfat-fuse reads a disk through that disk's page cache. Others, btrfs
+    // among them, may serve an uncached read from the page cache: always for
+    // a compressed extent, and where the buffer faults.
+    constexpr long ext4 = 0xef53, xfs = 0x58465342, tmpfs = 0x01021994, fuse = 0x65735546;
+    struct statfs fs {};
+    if (!S_ISREG(st.st_mode))
+        return cache_bypass::whole;
+    if (fstatfs(fd, &fs) != 0)
+        return cache_bypass::partial;
+    const long type = static_cast<long>(fs.f_type);
+    if (type == fuse)
+        return disk_behind(st).empty() ? cache_bypass::whole : cache_bypass::through_disk;
+    if (type == ext4 || type == xfs || type == tmpfs)
+        return cache_bypass::whole;
+    return cache_bypass::partial;
+#elif defined(__APPLE__)
+    // macOS: the raw /dev/rdiskN has no cache; fcntl(F_NOCACHE) on a file or
+    // on /dev/diskN keeps new pages out of the cache, and its manual page
+    // leaves open whether pages cached before are still served.
+    (void)fd;
+    return S_ISCHR(st.st_mode) ? cache_bypass::whole : cache_bypass::unsure;
+#else
+    // FreeBSD and DragonFly: disks are raw character devices, with no cache;
+    // open(2) promises of O_DIRECT on a file only that the system "will
+    // attempt to avoid caching the data", and posix_fadvise(2) of
+    // POSIX_FADV_DONTNEED on FreeBSD only that it "may decrease the
+    // in-memory priority of clean data".
+    (void)fd;
+    return S_ISREG(st.st_mode) ? cache_bypass::unsure : cache_bypass::whole;
+#endif
+}
+
+std::string disk_behind(const struct stat& st)
+{
+#if defined(__linux__)
+    // Linux: a FUSE file system on a disk is mounted as fuseblk, and its
+    // files' st_dev is the disk's device number. /proc/self/mountinfo names
+    // the disk: "36 25 7:0 / /mnt rw - fuseblk /dev/loop0 rw,...".
+    std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
+    if (!mounts)
+        return "";
+    const std::string device = std::to_string(major(st.st_dev)) + ":" +
+                               std::to_string(minor(st.st_dev));
+    std::string disk;
+    char* line = nullptr;
+    std::size_t room = 0;
+    while (disk.empty() && getline(&line, &room, mounts) > 0) {
+        // The fields before " - " are the mount's; the type and source follow it.
+        const char* rest = nullptr;
+        char* save = nullptr;
+        char* fields[3] = {};
+        char* dash = std::strstr(line, " - ");
+        if (!dash)
+            continue;
+        *dash = '\0';
+        rest = dash + 3;
+        for (int k = 0; k < 3; ++k)
+            fields[k] = strtok_r(k == 0 ? line : nullptr, " ", &save);
+        char type[64] = {}, source[4096] = {};
+        if (fields[2] && device == fields[2] && std::sscanf(rest, "%63s %4095s", type, source) == 2 &&
+            std::strcmp(type, "fuseblk") == 0)
+            disk = source;
+    }
+    std::free(line);
+    std::fclose(mounts);
+    return disk;
+#else
+    (void)st;
+#endif
+    return "";
+}
+
+std::string posix_option_string(const char* options)
+{
+#if defined(__GLIBC__)
+    // glibc: getopt permutes the arguments unless the string starts with '+'.
+    return std::string("+") + options;
+#else
+    // Elsewhere getopt stops at the first operand, and a '+' would be an option.
+    return options;
+#endif
+}
+
+void restart_option_parsing()
+{
+#if defined(__GLIBC__)
+    // glibc: optind = 0 also resets its internal state.
+    optind = 0;
+#elif defined(__FreeBSD__) || defined(__DragonFly__) || defined(__OpenBSD__) || \
+    defined(__NetBSD__) || defined(__APPLE__)
+    // The BSDs and macOS: optreset.
+    optreset = 1;
+    optind = 1;
+#else
+    optind = 1;
+#endif
+}

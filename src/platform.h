@@ -1,0 +1,69 @@
+// Everything that differs between the systems tandemcheck runs on, one
+// question per function. The rest of the program asks these and has no
+// system-specific code of its own.
+#ifndef TANDEMCHECK_PLATFORM_H
+#define TANDEMCHECK_PLATFORM_H
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// What a disk says of itself.
+struct disk_facts {
+    std::uint64_t size = 0;  // bytes
+    std::size_t sector = 0;  // bytes; 0 where the system does not say
+};
+
+// The size and sector size of the disk behind `fd` (described by `st`), or
+// nothing when it is no disk or the system cannot say.
+std::optional<disk_facts> disk_facts_of(int fd, const struct stat& st);
+
+// The alignment the file system asks of uncached reads of `fd`, or 0 where
+// the system does not say.
+std::size_t uncached_read_alignment(int fd);
+
+// Turns on reading `fd` past the page cache. False where the system or the
+// file system refuses.
+bool read_uncached(int fd);
+
+// Turns it off again, for a medium that took it but refuses its reads.
+bool read_through_cache(int fd);
+
+// Whether drop_cached_pages can ever work on this system.
+bool can_drop_cached_pages();
+
+// Drops the clean cached pages of `length` bytes of `fd` from `offset` (0:
+// to the end), so that the next read of them comes from the medium.
+void drop_cached_pages(int fd, std::uint64_t offset, std::uint64_t length);
+
+// Asks for no readahead on `fd`: pages it brought in would be dropped unread.
+void no_readahead(int fd);
+
+// Asks for `region` to lie in huge pages, where the system has them.
+void prefer_huge_pages(void* region, std::size_t length);
+
+// How far uncached reads of an input keep to its medium.
+enum class cache_bypass {
+    whole,         // they come from the medium: ext4, xfs, tmpfs, FUSE, a disk
+    partial,       // a file system that may serve them from the page cache all the same
+    through_disk,  // a FUSE file system that reads a disk through that disk's page cache
+    unsure,        // the system's documentation does not say that cached pages are passed by
+};
+
+// How far uncached reads of `fd` (described by `st`) keep to the medium.
+cache_bypass cache_bypass_of(int fd, const struct stat& st);
+
+// The disk that the FUSE file system holding `st` reads, where it reads one
+// (through_disk), else empty.
+std::string disk_behind(const struct stat& st);
+
+// `options` for getopt, made to stop at the first operand as POSIX says.
+std::string posix_option_string(const char* options);
+
+// Makes the next getopt call start a fresh scan of a new argument vector.
+void restart_option_parsing();
+
+#endif
