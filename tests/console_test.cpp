@@ -40,9 +40,13 @@ TEST(Console, OffATerminalEveryPassIsWritten)
         console_pass(s.con, at(pass * 32768), meter, 0);
         expected += status_line(at(pass * 32768), meter);
     }
-    // Every line is out before anything goes to standard error, and
-    // nothing is added before a report.
-    console_read_failed(s.con, 1, EIO);
+    // Every line is out before anything goes to standard error; a read
+    // error's comes after the line of the run's end figures, and nothing is
+    // added before a report.
+    ASSERT_EQ(3072u, passes);
+    console_read_failed(s.con, 1, EIO, at(passes * 32768), meter);
+    expected +=
+        "count=100663296 (100.66MB), speed=0kbps (0.00x) errors=0 dblocks=0 06000000\033[K\r";
     EXPECT_EQ(expected, s.out.text());
     console_block_differs(s.con);
     console_block_done(s.con);
@@ -132,7 +136,7 @@ TEST(Console, AFailureGoesBelowTheNewestLine)
         console_pass(s.con, at(0), meter, 0);
         console_pass(s.con, at(32768), meter, 10);
         if (r.read_error) {
-            console_read_failed(s.con, 2, EIO);
+            console_read_failed(s.con, 2, EIO, at(32768), meter);
         } else {
             console_input_ended(s.con, 2, 32768);
             console_pass(s.con, at(32768), meter, 20);

@@ -246,14 +246,19 @@ fault_table make_fault_table()
     const std::string lines5 =
         lines3 + "count=98304 (0.10MB), speed=0kbps (0.00x) errors=1 dblocks=1 00018000\033[K\r"
                  "count=131072 (0.13MB), speed=0kbps (0.00x) errors=1 dblocks=1 00020000\033[K\r";
+    // The last status line shows the summary's figures.
+    const std::string end3 =
+        "count=98304 (0.10MB), speed=0kbps (0.00x) errors=1 dblocks=1 00018000\033[K\r";
+    const std::string end5 =
+        "count=163840 (0.16MB), speed=0kbps (0.00x) errors=1 dblocks=1 00028000\033[K\r";
     table.cases = {
-        {1, 100, 1, 0, failed1 + nothing, ""},
-        {2, 100, 1, 0, failed2 + nothing, ""},
-        {1, 3 * B + 5, 4, 3 * B, block1_report + failed1 + three, lines3},
-        {2, 3 * B + 5, 4, 3 * B, block1_report + failed2 + three, lines3},
-        {1, 5 * B + 10, 6, 5 * B, block1_report + failed1 + five, lines5},
+        {1, 100, 1, 0, failed1 + nothing, line_at_0},
+        {2, 100, 1, 0, failed2 + nothing, line_at_0},
+        {1, 3 * B + 5, 4, 3 * B, block1_report + failed1 + three, lines3 + end3},
+        {2, 3 * B + 5, 4, 3 * B, block1_report + failed2 + three, lines3 + end3},
+        {1, 5 * B + 10, 6, 5 * B, block1_report + failed1 + five, lines5 + end5},
         {2, 5 * B + 10, 6, 5 * B, block1_report + "EOF found in file1 at 180224\n" + failed2 + five,
-         lines5},
+         lines5 + end5},
     };
     return table;
 }

@@ -29,14 +29,6 @@ std::size_t next_difference(const unsigned char* block1, const unsigned char* bl
     return from;
 }
 
-// Tells the console of input `which`'s end or read error, if it met one.
-void report_read(const block_read& r, int which, console& con)
-{
-    if (r.outcome == read_outcome::error)
-        console_read_failed(con, which, r.error_number);
-    else if (r.outcome == read_outcome::end)
-        console_input_ended(con, which, r.ended_at);
-}
 
 // Where a read stopped the run, how; else run_end::going.
 run_end stopped_by(const block_read& r)
@@ -82,15 +74,24 @@ struct run_state {
     progress_meter meter;
 };
 
+// Tells the console of input `which`'s end or read error, if it met one.
+void report_read(const run_state& run, const block_read& r, int which, console& con)
+{
+    if (r.outcome == read_outcome::error)
+        console_read_failed(con, which, r.error_number, run.tally, run.meter);
+    else if (r.outcome == read_outcome::end)
+        console_input_ended(con, which, r.ended_at);
+}
+
 // One pass: both blocks read, compared, and told to the console. Returns
 // how the run stands after it.
 run_end pass(run_state& run, console& con, clock_function clock)
 {
     read_both(run.reader1, run.reader2, run.tally.count, run.read1, run.read2);
-    report_read(run.read1, 1, con);
+    report_read(run, run.read1, 1, con);
     if (stopped_by(run.read1) != run_end::going)
         return stopped_by(run.read1);
-    report_read(run.read2, 2, con);
+    report_read(run, run.read2, 2, con);
     if (stopped_by(run.read2) != run_end::going)
         return stopped_by(run.read2);
 

@@ -124,8 +124,10 @@ void console_caveat(console& con, int which, const std::string& name,
     output_flush(con.err);
 }
 
-void console_read_failed(console& con, int which, int error_number)
+void console_read_failed(console& con, int which, int error_number, const compare_tally& tally,
+                         const progress_meter& meter)
 {
+    show_pass(con, tally, meter, con.printer.now_ms);
     make_way(con, text_kind::failure);
     write_read_error(con.err, which, error_number);
     output_flush(con.err);

@@ -78,8 +78,10 @@ void console_input_ended(console& con, int which, std::uint64_t at);
 void console_caveat(console& con, int which, const std::string& name,
                     const medium_caveat& caveat);
 
-// Reading input `which` failed.
-void console_read_failed(console& con, int which, int error_number);
+// Reading input `which` failed, with `tally` and `meter` as they stand at
+// the run's end: the last status line shows them, as at every end.
+void console_read_failed(console& con, int which, int error_number, const compare_tally& tally,
+                         const progress_meter& meter);
 
 // The run is over, `how`, with `tally`, `meter` and `missing` as they stand
 // at its end: the last status line, the summary where the run got that far,
