@@ -203,6 +203,35 @@ TEST_F(EndToEnd, ReportsCountFromTheStartOffsets)
         p.err);
 }
 
+TEST_F(EndToEnd, ACopyFileShorterThanItsImageFailsOnlyWhenBothAreReadFromTheirStarts)
+{
+    const std::string data = random_bytes(3 * B + 100, 31);
+    const std::string image = file("image", data);
+    const std::string cut = file("cut", data.substr(0, 2 * B + 7));
+    const std::string part = file("part", "head" + data.substr(0, 2 * B + 7));
+    const std::string headed = file("headed", "head" + data);
+    const std::string ready = "\n\nReady, 65543 bytes read, 0 errors found, 0 defective blocks\n";
+    const std::string incomplete =
+        "tandemcheck(): file 2 ended at 65543, before file 1 did: the copy is incomplete\n";
+    struct row {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const std::vector<row> rows = {
+        {{"-a", image, "-b", cut, "-o", "0", "-p", "0"}, 1,
+         "EOF found in file2 at 65543\n" + incomplete + ready},
+        // A partition inside an image, entered at a start offset.
+        {{"-a", image, "-b", part, "-p", "4"}, 0, "EOF found in file2 at 65543\n" + ready},
+        {{"-a", headed, "-o", "4", "-b", cut}, 0, "EOF found in file2 at 65543\n" + ready},
+    };
+    for (const row& r : rows) {
+        process_result p = run_tandemcheck(r.args);
+        EXPECT_EQ(r.status, p.status) << r.args[1] << " " << r.args[3];
+        EXPECT_EQ(r.err, p.err) << r.args[1] << " " << r.args[3];
+    }
+}
+
 TEST_F(EndToEnd, ALogOfBothStreamsReadsInOrder)
 {
     std::string data(2 * B, 'a');

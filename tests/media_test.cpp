@@ -260,8 +260,14 @@ TEST_F(Media, ADiskThatEndsBeforeItsImageFailsTheRun)
         {image, image, true, 0,
          "EOF found in file1 at 262144\nEOF found in file2 at 262144\n"
          "\n\nReady, 262144 bytes read, 0 errors found, 0 defective blocks\n"},
-        // Two files, two disks, or a character device: lengths differ on purpose.
-        {image, short_image, false, 0, "EOF found in file2 at 107400\n" + ready_short},
+        // A copy file cut short, read from its start.
+        {image, short_image, false, 1,
+         "EOF found in file2 at 107400\n"
+         "tandemcheck(): file 2 ended at 107400, before file 1 did: the copy is incomplete\n" +
+             ready_short},
+        // A file read back a few sectors longer than its image, two disks, or
+        // a character device: lengths differ on purpose.
+        {short_image, image, false, 0, "EOF found in file1 at 107400\n" + ready_short},
         {large, small, false, 0, "EOF found in file2 at 131072\n" + ready_disk},
         {"/dev/zero", zeros, false, 0, "EOF found in file2 at 131072\n" + ready_disk},
         // Nothing compared.

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "compare/comparison.h"
@@ -130,6 +131,12 @@ TEST_F(Reader, RunsOverFilesShowWhatReadingABlockAtATimeShows)
                 run_result result = run_comparison(input1, input2, display, still_clock);
                 input stream1 = memory_input(1, bytes1, offset);
                 input stream2 = memory_input(2, bytes2, offset);
+                // Read as streams, judged as the files they stand for.
+                for (auto [stream, file] : {std::pair{&stream1, &input1}, {&stream2, &input2}}) {
+                    stream->kind = file->kind;
+                    stream->length = file->length;
+                    stream->offset = file->offset;
+                }
                 console streamed = make_console(streamed_out.stream, streamed_err.stream);
                 run_result expected = run_comparison(stream1, stream2, streamed, still_clock);
                 const std::string label =
