@@ -13,8 +13,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
+#include <sstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -184,6 +187,201 @@ TEST_F(Media, ACopyWhoseMediumLostDataIsReportedOneOnlyInMemoryIsNot)
     EXPECT_EQ("EOF found in file1 at 4194304\nEOF found in file2 at 4194304\n"
               "\n\nReady, 4194304 bytes read, 0 errors found, 0 defective blocks\n",
               q.err);
+}
+
+// Where `needle` first stands in the file at `path`, or npos.
+std::uint64_t find_in_file(const std::string& path, const std::string& needle)
+{
+    int fd = open(path.c_str(), O_RDONLY);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size == 0)
+        return std::string::npos;
+    const std::size_t size = static_cast<std::size_t>(st.st_size);
+    void* map = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    if (map == MAP_FAILED)
+        return std::string::npos;
+    const void* found = memmem(map, size, needle.data(), needle.size());
+    std::uint64_t at = found ? static_cast<std::uint64_t>(static_cast<const char*>(found) -
+                                                          static_cast<const char*>(map))
+                             : std::string::npos;
+    munmap(map, size);
+    return at;
+}
+
+// Where byte `at` of the file at `path` lies on its disk, as filefrag reads
+// it from the file system (in 4 KiB blocks), or npos.
+std::uint64_t physical_offset(const std::string& path, std::uint64_t at)
+{
+    process_result p = run_program({"/usr/bin/env", "filefrag", "-v", "-b4096", path});
+    std::istringstream lines(p.out);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned long long logical = 0, logical_end = 0, physical = 0;
+        if (std::sscanf(line.c_str(), " %*u: %llu.. %llu: %llu..", &logical, &logical_end,
+                        &physical) == 3 &&
+            logical * 4096 <= at && at < (logical_end + 1) * 4096)
+            return physical * 4096;
+    }
+    return std::string::npos;
+}
+
+TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerifies)
+{
+    // A 64 MiB image copied onto a file system on a loop device and written
+    // out; then 4 KiB of the copy are overwritten on the medium, behind the
+    // file system's back, while its pages are still cached. Each file
+    // system serves cached pages in its own way; none may make a damaged
+    // copy verify. Where the file system checksums its data, the damage is a
+    // read error.
+    struct row {
+        std::string name;
+        std::vector<std::string> make;   // makes the file system on the device, named last
+        std::vector<std::string> mount;  // mounts it: device and folder follow
+        bool compressed;                 // compressible data, found on the disk with filefrag
+        bool checksums;                  // the damage shows as a read error
+    };
+    const std::vector<row> rows = {
+        {"ext4", {"mkfs.ext4", "-q", "-F"}, {"mount", "-t", "ext4"}, false, false},
+        {"xfs", {"mkfs.xfs", "-q", "-f"}, {"mount", "-t", "xfs"}, false, false},
+        // -m single -d single: the file's addresses are the disk's.
+        {"btrfs", {"mkfs.btrfs", "-q", "-f", "-m", "single", "-d", "single"},
+         {"mount", "-t", "btrfs"}, false, true},
+        {"btrfs, compressed",
+         {"mkfs.btrfs", "-q", "-f", "-m", "single", "-d", "single"},
+         {"mount", "-t", "btrfs", "-o", "compress-force=zstd"},
+         true,
+         true},
+        {"ntfs-3g", {"mkfs.ntfs", "-Q", "-F", "-q"}, {"ntfs-3g"}, false, false},
+        {"exfat-fuse", {"mkfs.exfat"}, {"mount.exfat-fuse"}, false, false},
+        {"squashfs", {}, {"mount", "-t", "squashfs", "-o", "ro"}, false, false},
+        {"overlayfs over squashfs", {}, {"mount", "-t", "squashfs", "-o", "ro"}, false, false},
+    };
+    if (!root())
+        GTEST_SKIP() << skip_reason;
+    const std::string random = random_bytes(64 * MiB, 30);
+    std::string words;
+    for (std::uint64_t n = 0; words.size() < 64 * MiB; n = n * 6364136223846793005ull + 1)
+        words += "sector " + std::to_string(n >> 54) + (n >> 63 ? " image\n" : " copy ");
+    words.resize(64 * MiB);
+    std::vector<std::string> skipped;
+    for (const row& r : rows) {
+        const std::string tool = r.make.empty() ? "mksquashfs" : r.make[0];
+        if (!have_program(tool) || !have_program(r.mount[0]) || !have_program("filefrag")) {
+            skipped.push_back(r.name + " (no " + tool + ", " + r.mount[0] + " or filefrag)");
+            continue;
+        }
+        const std::string& data = r.compressed ? words : random;
+        const std::string tag = std::to_string(cleanups.size());
+        const std::string image = path("image" + tag);
+        write_file(image, data);
+        const std::string top = path("top" + tag);
+        mkdir(top.c_str(), 0755);
+        std::string backing = path("disk" + tag);
+        const bool squashfs = r.make.empty();
+        if (squashfs) {
+            const std::string source = path("source" + tag);
+            mkdir(source.c_str(), 0755);
+            write_file(source + "/copy", data);
+            ASSERT_TRUE(command({"/usr/bin/env", "mksquashfs", source, backing, "-quiet",
+                                 "-noappend"}))
+                << skip_reason;
+        } else {
+            write_file(backing, "");
+            ASSERT_EQ(0, truncate(backing.c_str(), 512 * MiB));
+        }
+        const std::string device = loop_device(backing);
+        ASSERT_FALSE(device.empty()) << skip_reason;
+        std::vector<std::string> make = {"/usr/bin/env"};
+        make.insert(make.end(), r.make.begin(), r.make.end());
+        make.push_back(device);
+        if (!squashfs && !command(make)) {
+            skipped.push_back(r.name + " (" + skip_reason + ")");
+            continue;
+        }
+        std::vector<std::string> mounting = {"/usr/bin/env"};
+        mounting.insert(mounting.end(), r.mount.begin(), r.mount.end());
+        mounting.insert(mounting.end(), {device, top});
+        if (!command(mounting)) {
+            skipped.push_back(r.name + " (" + skip_reason + ")");
+            continue;
+        }
+        cleanups.push_back([top] { run_program({"/usr/bin/env", "umount", top}); });
+        std::string stick = top;
+        if (r.name.rfind("overlayfs", 0) == 0) {
+            stick = path("overlay" + tag);
+            const std::string upper = path("upper" + tag), work = path("work" + tag);
+            for (const std::string& folder : {stick, upper, work})
+                mkdir(folder.c_str(), 0755);
+            ASSERT_TRUE(command({"/usr/bin/env", "mount", "-t", "overlay", "overlay", "-o",
+                                 "lowerdir=" + top + ",upperdir=" + upper + ",workdir=" + work,
+                                 stick}))
+                << skip_reason;
+            cleanups.push_back([stick] { run_program({"/usr/bin/env", "umount", stick}); });
+        }
+        const std::string copy = stick + "/copy";
+        if (!squashfs)
+            write_file(copy, data);
+        sync();
+        read_file(copy);  // every page of the copy in the cache
+
+        // 4 KiB of the copy's second MiB, found on the medium, are overwritten.
+        const std::uint64_t at = r.compressed ? physical_offset(copy, MiB)
+                                              : find_in_file(backing, data.substr(MiB, 4096));
+        ASSERT_NE(std::string::npos, at) << r.name;
+        overwrite(backing, at, std::string(4096, r.compressed ? '\xff' : '\0'));
+        ASSERT_EQ(0, run_program({"/usr/bin/env", "cmp", image, copy}).status)
+            << r.name << ": the cache no longer holds the copy as written";
+
+        process_result damaged = run_tandemcheck({"-a", image, "-b", copy});
+        EXPECT_EQ(1, damaged.status) << r.name << "\n" << damaged.err;
+        if (r.checksums)
+            EXPECT_NE(std::string::npos,
+                      damaged.err.find("tandemcheck(): fread file 2():: Input/output error\n"))
+                << r.name << "\n" << damaged.err;
+        else
+            EXPECT_NE(std::string::npos,
+                      damaged.err.find("\n\nReady, 67108864 bytes read, " +
+                                       std::to_string(nonzero(data, MiB, 4096)) + " errors found, "))
+                << r.name << "\n" << damaged.err;
+
+        // A user who may not open the disk behind a FUSE file system is told
+        // that its cache stays, before anything else.
+        if (r.mount[0] != "mount") {
+            const std::string binary = path("tandemcheck");
+            write_file(binary, read_file(TANDEMCHECK_BINARY));
+            ASSERT_EQ(0, chmod(binary.c_str(), 0755));
+            ASSERT_EQ(0, chmod(folder.c_str(), 0755));
+            run_options nobody;
+            nobody.drop_privileges = true;
+            nobody.uid = 65534;
+            process_result p = run_program({binary, "-a", image, "-b", copy}, nobody);
+            EXPECT_EQ(0, p.err.rfind("tandemcheck(): file 2 (" + copy +
+                                         ") may be read from memory, not its medium: cannot drop "
+                                         "the cached pages of " +
+                                         device +
+                                         ": Permission denied; verify as root, or unmount and "
+                                         "mount the file system again first\n",
+                                     0))
+                << r.name << ", as nobody:\n"
+                << p.err;
+        }
+
+        // Written, not yet on the medium: written out, then read back.
+        if (!squashfs || stick != top) {
+            const std::string fresh = stick + "/fresh";
+            write_file(fresh, data);
+            process_result p = run_tandemcheck({"-a", image, "-b", fresh});
+            EXPECT_EQ(0, p.status) << r.name << "\n" << p.err;
+            EXPECT_EQ("EOF found in file1 at 67108864\nEOF found in file2 at 67108864\n"
+                      "\n\nReady, 67108864 bytes read, 0 errors found, 0 defective blocks\n",
+                      p.err)
+                << r.name;
+        }
+    }
+    for (const std::string& name : skipped)
+        std::cout << "[  SKIPPED ROW ] " << name << "\n";
+    if (skipped.size() == rows.size())
+        GTEST_SKIP() << "no file system could be made";
 }
 
 TEST_F(Media, ADiskThatAnotherProcessHoldsOpenIsReadFromItsMedium)
