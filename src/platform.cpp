@@ -12,6 +12,7 @@
 #include <cstring>
 
 #if defined(__linux__)
+#include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
@@ -195,6 +196,33 @@ cache_bypass cache_bypass_of(int fd, const struct stat& st)
     // in-memory priority of clean data".
     (void)fd;
     return S_ISREG(st.st_mode) ? cache_bypass::unsure : cache_bypass::whole;
+#endif
+}
+
+bool mostly_compressed(int fd)
+{
+#if defined(__linux__) && defined(FS_IOC_FIEMAP)
+    // Linux: FS_IOC_FIEMAP marks a compressed extent FIEMAP_EXTENT_ENCODED.
+    // The first extents stand for the file: a file system compresses all of
+    // a file's data or, where it gives up on data that does not shrink,
+    // little of it.
+    constexpr unsigned asked = 16;
+    alignas(struct fiemap) unsigned char
+        room[sizeof(struct fiemap) + asked * sizeof(struct fiemap_extent)] = {};
+    auto* map = reinterpret_cast<struct fiemap*>(room);
+    map->fm_start = 0;
+    map->fm_length = FIEMAP_MAX_OFFSET;
+    map->fm_extent_count = asked;
+    if (ioctl(fd, FS_IOC_FIEMAP, map) != 0)
+        return false;
+    unsigned encoded = 0;
+    for (unsigned k = 0; k < map->fm_mapped_extents && k < asked; ++k)
+        if (map->fm_extents[k].fe_flags & FIEMAP_EXTENT_ENCODED)
+            ++encoded;
+    return encoded * 2 > map->fm_mapped_extents;
+#else
+    (void)fd;
+    return false;
 #endif
 }
 

@@ -56,6 +56,10 @@ enum class cache_bypass {
 // How far uncached reads of `fd` (described by `st`) keep to the medium.
 cache_bypass cache_bypass_of(int fd, const struct stat& st);
 
+// Whether most of the first stretch of `fd`'s data is kept compressed on its
+// medium, where the system can say.
+bool mostly_compressed(int fd);
+
 // The disk that the FUSE file system holding `st` reads, where it reads one
 // (through_disk), else empty.
 std::string disk_behind(const struct stat& st);

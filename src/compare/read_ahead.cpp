@@ -130,7 +130,13 @@ void choose_access(shared_reading& s, medium_caveat& caveat)
     struct stat st {};
     const cache_bypass bypass = fstat(s.fd, &st) == 0 ? cache_bypass_of(s.fd, st)
                                                        : cache_bypass::partial;
-    s.direct = read_uncached(s.fd);
+    // btrfs turns a direct read of a compressed extent into a buffered one,
+    // made at once and whole: with no readahead behind it, that takes twice
+    // as long as reading through the cache (3338 ms against 1607 ms for a
+    // cold 1 GiB pair), while uncompressed data reads twice as fast direct.
+    // Either way the stretch's cached pages are dropped around its read.
+    const bool compressed = bypass == cache_bypass::partial && mostly_compressed(s.fd);
+    s.direct = !compressed && read_uncached(s.fd);
     if (bypass != cache_bypass::whole)
         // Only what is written out can be dropped, or read back from the medium.
         fsync(s.fd);
