@@ -128,8 +128,7 @@ void drop_cached_pages(int fd, std::uint64_t offset, std::uint64_t length)
 {
 #if defined(POSIX_FADV_DONTNEED)
     // Linux and FreeBSD: posix_fadvise(POSIX_FADV_DONTNEED).
-    posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
-                  POSIX_FADV_DONTNEED);
+    posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_DONTNEED);
 #else
     (void)fd;
     (void)offset;
@@ -235,8 +234,8 @@ std::string disk_behind(const struct stat& st)
     std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
     if (!mounts)
         return "";
-    const std::string device = std::to_string(major(st.st_dev)) + ":" +
-                               std::to_string(minor(st.st_dev));
+    const std::string device =
+        std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
     std::string disk;
     char* line = nullptr;
     std::size_t room = 0;
@@ -253,7 +252,8 @@ std::string disk_behind(const struct stat& st)
         for (int k = 0; k < 3; ++k)
             fields[k] = strtok_r(k == 0 ? line : nullptr, " ", &save);
         char type[64] = {}, source[4096] = {};
-        if (fields[2] && device == fields[2] && std::sscanf(rest, "%63s %4095s", type, source) == 2 &&
+        if (fields[2] && device == fields[2] &&
+            std::sscanf(rest, "%63s %4095s", type, source) == 2 &&
             std::strcmp(type, "fuseblk") == 0)
             disk = source;
     }

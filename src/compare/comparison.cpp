@@ -29,7 +29,6 @@ std::size_t next_difference(const unsigned char* block1, const unsigned char* bl
     return from;
 }
 
-
 // Where a read stopped the run, how; else run_end::going.
 run_end stopped_by(const block_read& r)
 {

@@ -111,8 +111,7 @@ void console_input_ended(console& con, int which, std::uint64_t at)
     con.ending = true;
 }
 
-void console_caveat(console& con, int which, const std::string& name,
-                    const medium_caveat& caveat)
+void console_caveat(console& con, int which, const std::string& name, const medium_caveat& caveat)
 {
     if (caveat.kind == caveat_kind::none)
         return;

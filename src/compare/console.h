@@ -75,8 +75,7 @@ void console_input_ended(console& con, int which, std::uint64_t at);
 
 // Input `which`, named `name`, may be read from memory in part, as
 // `caveat` says; nothing is written where it may not.
-void console_caveat(console& con, int which, const std::string& name,
-                    const medium_caveat& caveat);
+void console_caveat(console& con, int which, const std::string& name, const medium_caveat& caveat);
 
 // Reading input `which` failed, with `tally` and `meter` as they stand at
 // the run's end: the last status line shows them, as at every end.

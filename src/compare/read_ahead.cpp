@@ -54,9 +54,9 @@ struct stretch {
 // What the comparison and the thread share. Fields above the mutex are set
 // before the thread starts; after that the thread alone uses them.
 struct shared_reading {
-    int fd = -1;              // a duplicate of the input's descriptor, closed with this record
-    int disk_fd = -1;         // the disk a FUSE file system reads, or -1
-    bool direct = false;      // reads pass the page cache
+    int fd = -1;               // a duplicate of the input's descriptor, closed with this record
+    int disk_fd = -1;          // the disk a FUSE file system reads, or -1
+    bool direct = false;       // reads pass the page cache
     bool drop_around = false;  // cached pages of each request are dropped before and after it
     std::uint64_t offset = 0;
     std::uint64_t alignment = 1;
@@ -128,8 +128,8 @@ bool fall_back_to_cache(shared_reading& s)
 void choose_access(shared_reading& s, medium_caveat& caveat)
 {
     struct stat st {};
-    const cache_bypass bypass = fstat(s.fd, &st) == 0 ? cache_bypass_of(s.fd, st)
-                                                       : cache_bypass::partial;
+    const cache_bypass bypass =
+        fstat(s.fd, &st) == 0 ? cache_bypass_of(s.fd, st) : cache_bypass::partial;
     // btrfs turns a direct read of a compressed extent into a buffered one,
     // made at once and whole: with no readahead behind it, that takes twice
     // as long as reading through the cache (3338 ms against 1607 ms for a
