@@ -219,7 +219,8 @@ TEST_F(EndToEnd, ACopyFileShorterThanItsImageFailsOnlyWhenBothAreReadFromTheirSt
         std::string err;
     };
     const std::vector<row> rows = {
-        {{"-a", image, "-b", cut, "-o", "0", "-p", "0"}, 1,
+        {{"-a", image, "-b", cut, "-o", "0", "-p", "0"},
+         1,
          "EOF found in file2 at 65543\n" + incomplete + ready},
         // A partition inside an image, entered at a start offset.
         {{"-a", image, "-b", part, "-p", "4"}, 0, "EOF found in file2 at 65543\n" + ready},
@@ -407,6 +408,34 @@ TEST_F(EndToEnd, OutputThatCannotBeWrittenFailsTheRun)
     }
 }
 
+TEST_F(EndToEnd, AWriteThatFailsOnceFailsTheRunThoughLaterWritesGoThrough)
+{
+    if (!have_program("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    // 64 MiB of equal holes: 2048 status lines, which leave in several
+    // writes of 64 KiB. The first of them (after the banner's) fails.
+    const std::string a = path("a"), b = path("b");
+    for (const std::string& name : {a, b}) {
+        write_file(name, "");
+        ASSERT_EQ(0, truncate(name.c_str(), 2048 * B));
+    }
+    run_options options;
+    options.stdout_path = path("out");
+    write_file(options.stdout_path, "");
+    process_result p =
+        run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o",
+                     "/dev/null", "-P", options.stdout_path, "-e",
+                     "inject=write:error=ENOSPC:when=2", TANDEMCHECK_BINARY, "-a", a, "-b", b},
+                    options);
+    EXPECT_EQ(1, p.status);
+    EXPECT_EQ("EOF found in file1 at 67108864\nEOF found in file2 at 67108864\n"
+              "\n\nReady, 67108864 bytes read, 0 errors found, 0 defective blocks\n"
+              "tandemcheck(): standard output: No space left on device\n",
+              p.err);
+    // Nothing is written after the failure: what did arrive is the banner.
+    EXPECT_EQ(banner, read_file(options.stdout_path));
+}
+
 // Waits until the file at `path` holds `bytes` bytes or more, for 20 s at most.
 bool wait_for_size(const std::string& path, off_t bytes)
 {
@@ -485,6 +514,32 @@ TEST_F(EndToEnd, InterruptsLeaveAWholeReportAndEndByTheirSignal)
             "count=32768 (0.03MB), speed=0kbps (0.00x) errors=32768 dblocks=1 00008000\033[K\r"),
         without_speeds(q.out));
     EXPECT_TRUE(expected == q.err) << q.err.substr(0, 300);
+
+    // Both inputs stalled pipes: once SIGTERM has cut the wait for input 1
+    // short, input 2 is not waited for (it would never come).
+    const std::string stalled1 = path("stalled1"), stalled2 = path("stalled2");
+    ASSERT_EQ(0, mkfifo(stalled1.c_str(), 0600));
+    ASSERT_EQ(0, mkfifo(stalled2.c_str(), 0600));
+    std::atomic<bool> ended{false};
+    std::thread holder([&] {
+        int fd1 = open(stalled1.c_str(), O_WRONLY);
+        int fd2 = open(stalled2.c_str(), O_WRONLY);
+        while (!ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        close(fd1);
+        close(fd2);
+    });
+    run_options stalled;
+    stalled.seconds = 10;  // SIGALRM instead, where the run waits for input 2
+    stalled.while_running = [](pid_t pid, const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        kill(pid, SIGTERM);
+    };
+    process_result r = run_tandemcheck({"-a", stalled1, "-b", stalled2}, stalled);
+    ended = true;
+    holder.join();
+    EXPECT_EQ(SIGTERM, r.signal);
+    EXPECT_EQ("", r.err);
 }
 
 }  // namespace

@@ -16,9 +16,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -244,8 +244,11 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         {"ext4", {"mkfs.ext4", "-q", "-F"}, {"mount", "-t", "ext4"}, false, false},
         {"xfs", {"mkfs.xfs", "-q", "-f"}, {"mount", "-t", "xfs"}, false, false},
         // -m single -d single: the file's addresses are the disk's.
-        {"btrfs", {"mkfs.btrfs", "-q", "-f", "-m", "single", "-d", "single"},
-         {"mount", "-t", "btrfs"}, false, true},
+        {"btrfs",
+         {"mkfs.btrfs", "-q", "-f", "-m", "single", "-d", "single"},
+         {"mount", "-t", "btrfs"},
+         false,
+         true},
         {"btrfs, compressed",
          {"mkfs.btrfs", "-q", "-f", "-m", "single", "-d", "single"},
          {"mount", "-t", "btrfs", "-o", "compress-force=zstd"},
@@ -282,8 +285,8 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
             const std::string source = path("source" + tag);
             mkdir(source.c_str(), 0755);
             write_file(source + "/copy", data);
-            ASSERT_TRUE(command({"/usr/bin/env", "mksquashfs", source, backing, "-quiet",
-                                 "-noappend"}))
+            ASSERT_TRUE(
+                command({"/usr/bin/env", "mksquashfs", source, backing, "-quiet", "-noappend"}))
                 << skip_reason;
         } else {
             write_file(backing, "");
@@ -312,9 +315,9 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
             const std::string upper = path("upper" + tag), work = path("work" + tag);
             for (const std::string& folder : {stick, upper, work})
                 mkdir(folder.c_str(), 0755);
-            ASSERT_TRUE(command({"/usr/bin/env", "mount", "-t", "overlay", "overlay", "-o",
-                                 "lowerdir=" + top + ",upperdir=" + upper + ",workdir=" + work,
-                                 stick}))
+            ASSERT_TRUE(
+                command({"/usr/bin/env", "mount", "-t", "overlay", "overlay", "-o",
+                         "lowerdir=" + top + ",upperdir=" + upper + ",workdir=" + work, stick}))
                 << skip_reason;
             cleanups.push_back([stick] { run_program({"/usr/bin/env", "umount", stick}); });
         }
@@ -337,12 +340,14 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         if (r.checksums)
             EXPECT_NE(std::string::npos,
                       damaged.err.find("tandemcheck(): fread file 2():: Input/output error\n"))
-                << r.name << "\n" << damaged.err;
+                << r.name << "\n"
+                << damaged.err;
         else
-            EXPECT_NE(std::string::npos,
-                      damaged.err.find("\n\nReady, 67108864 bytes read, " +
-                                       std::to_string(nonzero(data, MiB, 4096)) + " errors found, "))
-                << r.name << "\n" << damaged.err;
+            EXPECT_NE(std::string::npos, damaged.err.find("\n\nReady, 67108864 bytes read, " +
+                                                          std::to_string(nonzero(data, MiB, 4096)) +
+                                                          " errors found, "))
+                << r.name << "\n"
+                << damaged.err;
 
         // A user who may not open the disk behind a FUSE file system is told
         // that its cache stays, before anything else.

@@ -1,13 +1,18 @@
 // Buffered writing that notices every failure and survives signals.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/time.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "compare/output.h"
@@ -98,6 +103,53 @@ TEST(Output, TheFirstFailureIsKeptAndNothingIsWrittenAfterIt)
         EXPECT_EQ(r.kept, sink.kept.size()) << r.sink.fail_from << " " << r.failed_first;
         std::fclose(stream);
     }
+}
+
+extern "C" void ignore_alarm(int) {}
+
+TEST(Output, AWriteThatASignalCutsShortIsFinished)
+{
+    // A pipe holds 64 KiB and its reader comes late: the write blocks with
+    // part of the text in the pipe, and a timer's signal (no SA_RESTART)
+    // cuts it short there. The rest must follow, in order.
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    std::string text(4 * output_room, '\0');
+    for (std::size_t k = 0; k < text.size(); ++k)
+        text[k] = static_cast<char>(k * 7 / 5);
+    struct sigaction alarm_action {
+    }, old_action{};
+    alarm_action.sa_handler = ignore_alarm;
+    sigemptyset(&alarm_action.sa_mask);
+    ASSERT_EQ(0, sigaction(SIGALRM, &alarm_action, &old_action));
+    // The reader thread leaves the signal to this one.
+    sigset_t alarm_only, old_mask;
+    sigemptyset(&alarm_only);
+    sigaddset(&alarm_only, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm_only, &old_mask);
+    std::string arrived;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        char chunk[4096];
+        for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;)
+            arrived.append(chunk, static_cast<std::size_t>(n));
+    });
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    struct itimerval timer {};
+    timer.it_value.tv_usec = 100000;
+    ASSERT_EQ(0, setitimer(ITIMER_REAL, &timer, nullptr));
+
+    std::FILE* stream = fdopen(ends[1], "w");
+    output_stream out = make_output(stream);
+    output_write(out, text.data(), text.size());
+    output_flush(out);
+    EXPECT_EQ(0, out.error);
+    std::fclose(stream);
+    reader.join();
+    close(ends[0]);
+    sigaction(SIGALRM, &old_action, nullptr);
+    EXPECT_EQ(text.size(), arrived.size());
+    EXPECT_TRUE(text == arrived);
 }
 
 }  // namespace

@@ -177,6 +177,29 @@ TEST_F(Terminal, OneWholeStatusRowThatStaysPut)
     EXPECT_NE(std::string::npos, all.find("EXIT=0")) << all;
 }
 
+TEST_F(Terminal, ANarrowTerminalWithTheReportElsewhereKeepsItsRowWhole)
+{
+    // The width is asked of the terminal the row is on, not of standard
+    // error, which goes to a file here.
+    const std::string image = path("image");
+    write_file(image, random_bytes(3 * block_size, 11));
+    tmux("new-session -d -s run -x 40 -y 10 'stty cols 40 rows 10; " +
+         std::string(TANDEMCHECK_BINARY) + " -a " + image + " -b " + image + " 2>" +
+         path("report") + "; echo NEXT; sleep 60'");
+    std::vector<std::string> rows;
+    for (int i = 0; i < 100; ++i) {
+        rows = screen();
+        if (std::find(rows.begin(), rows.end(), "NEXT") != rows.end())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const auto next = std::find(rows.begin(), rows.end(), "NEXT");
+    ASSERT_TRUE(next != rows.end() && next != rows.begin()) << "the run never ended";
+    const std::string& last = *(next - 1);
+    EXPECT_EQ(0u, last.rfind("count=98304", 0)) << last;
+    EXPECT_LE(last.size(), 39u) << last;
+}
+
 TEST_F(Terminal, ARunEndsWithTheCursorBelowItsLastRow)
 {
     // What the shell writes next ("Terminated", its next command) must not
