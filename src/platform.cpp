@@ -83,33 +83,18 @@ std::size_t uncached_read_alignment(int fd)
     return 0;
 }
 
-bool read_uncached(int fd)
+bool read_uncached(int fd, bool on)
 {
 #if defined(O_DIRECT)
-    // Linux, FreeBSD and DragonFly: O_DIRECT, set with fcntl(F_SETFL).
+    // Linux, FreeBSD and DragonFly: O_DIRECT, set or cleared with fcntl(F_SETFL).
     int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+    return flags >= 0 && fcntl(fd, F_SETFL, on ? flags | O_DIRECT : flags & ~O_DIRECT) == 0;
 #elif defined(F_NOCACHE)
     // macOS: fcntl(F_NOCACHE).
-    return fcntl(fd, F_NOCACHE, 1) != -1;
+    return fcntl(fd, F_NOCACHE, on ? 1 : 0) != -1;
 #else
     (void)fd;
-    return false;
-#endif
-}
-
-bool read_through_cache(int fd)
-{
-#if defined(O_DIRECT)
-    // Linux, FreeBSD and DragonFly: O_DIRECT cleared with fcntl(F_SETFL).
-    int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_DIRECT) == 0;
-#elif defined(F_NOCACHE)
-    // macOS: fcntl(F_NOCACHE) with 0.
-    return fcntl(fd, F_NOCACHE, 0) != -1;
-#else
-    (void)fd;
-    return true;
+    return !on;
 #endif
 }
 

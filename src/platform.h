@@ -25,12 +25,9 @@ std::optional<disk_facts> disk_facts_of(int fd, const struct stat& st);
 // the system does not say.
 std::size_t uncached_read_alignment(int fd);
 
-// Turns on reading `fd` past the page cache. False where the system or the
-// file system refuses.
-bool read_uncached(int fd);
-
-// Turns it off again, for a medium that took it but refuses its reads.
-bool read_through_cache(int fd);
+// Turns reading `fd` past the page cache on, or off again (for a medium
+// that took it but refuses its reads). False where that cannot be done.
+bool read_uncached(int fd, bool on);
 
 // Whether drop_cached_pages can ever work on this system.
 bool can_drop_cached_pages();

@@ -136,7 +136,7 @@ void choose_access(shared_reading& s, medium_caveat& caveat)
     // cold 1 GiB pair), while uncompressed data reads twice as fast direct.
     // Either way the stretch's cached pages are dropped around its read.
     const bool compressed = bypass == cache_bypass::partial && mostly_compressed(s.fd);
-    s.direct = !compressed && read_uncached(s.fd);
+    s.direct = !compressed && read_uncached(s.fd, true);
     if (bypass != cache_bypass::whole)
         // Only what is written out can be dropped, or read back from the medium.
         fsync(s.fd);
@@ -208,7 +208,7 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             // over squashfs does): read on through the cache, where the
             // cache can be kept out of the way; else this is the failure.
             if (failure == EINVAL && s.direct && can_drop_cached_pages() &&
-                read_through_cache(s.fd) && fall_back_to_cache(s))
+                read_uncached(s.fd, false) && fall_back_to_cache(s))
                 continue;
             if (!block_requests && one_block < end) {
                 block_requests = true;
