@@ -1,8 +1,6 @@
 // Opening, positioning and describing the inputs.
 #include "compare/inputs.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -26,10 +24,10 @@ input_pair failed(std::FILE* open1, std::FILE* open2)
     return result;
 }
 
-// Seeks `stream` to `offset` from the start; a failure is reported with
-// `perror_prefix` and the offset and name, and false is returned.
-bool seek_to(std::FILE* stream, std::uint64_t offset, const char* perror_prefix,
-             const std::string& name, std::FILE* err)
+// Seeks input `which`'s `stream` to `offset` from the start; a failure is
+// reported on `err`, and false is returned.
+bool seek_to(int which, std::FILE* stream, std::uint64_t offset, const std::string& name,
+             std::FILE* err)
 {
     if (offset == 0)
         return true;
@@ -38,9 +36,7 @@ bool seek_to(std::FILE* stream, std::uint64_t offset, const char* perror_prefix,
     // refuses.
     if (fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0)
         return true;
-    report_system_error(err, perror_prefix, errno);
-    std::fprintf(err, "fseek to offset %llu failed in %s, aborting.\n",
-                 static_cast<unsigned long long>(offset), name.c_str());
+    write_seek_failure(err, which, offset, name, errno);
     return false;
 }
 
@@ -133,24 +129,20 @@ input_pair open_inputs(const run_settings& settings, std::FILE* err)
     const std::string& name2 = *settings.filename2;
     std::FILE* stream1 = std::fopen(name1.c_str(), "r");
     if (!stream1) {
-        std::fprintf(err, "tandemcheck(): could not open first input file %s, aborting.\n",
-                     name1.c_str());
+        write_open_failure(err, 1, name1);
         return failed(nullptr, nullptr);
     }
     std::FILE* stream2 = std::fopen(name2.c_str(), "r");
     if (!stream2) {
-        std::fprintf(err, "tandemcheck(): could not open second input file %s, aborting.\n",
-                     name2.c_str());
+        write_open_failure(err, 2, name2);
         return failed(stream1, nullptr);
     }
-    if (!seek_to(stream1, settings.offset1, "seek in file1 ", name1, err) ||
-        !seek_to(stream2, settings.offset2, "seek in file 2 ", name2, err))
+    if (!seek_to(1, stream1, settings.offset1, name1, err) ||
+        !seek_to(2, stream2, settings.offset2, name2, err))
         return failed(stream1, stream2);
     if (settings.debug_mode) {
-        std::fprintf(err, "real file1 offset = %llu\n",
-                     static_cast<unsigned long long>(ftello(stream1)));
-        std::fprintf(err, "real file2 offset = %llu\n",
-                     static_cast<unsigned long long>(ftello(stream2)));
+        write_real_offset(err, 1, static_cast<long long>(ftello(stream1)));
+        write_real_offset(err, 2, static_cast<long long>(ftello(stream2)));
     }
     input_pair result;
     result.input1 = opened(1, name1, stream1, settings.offset1);

@@ -133,7 +133,25 @@ void write_output_failure(output_stream& err, int error_number)
     write_text(err, system_error_line("tandemcheck(): standard output", error_number));
 }
 
-void report_system_error(std::FILE* err, const char* prefix, int error_number)
+void write_open_failure(std::FILE* err, int which, const std::string& name)
 {
-    std::fputs(system_error_line(prefix, error_number).c_str(), err);
+    std::fprintf(err, "tandemcheck(): could not open %s input file %s, aborting.\n",
+                 which == 1 ? "first" : "second", name.c_str());
+}
+
+void write_seek_failure(std::FILE* err, int which, std::uint64_t offset, const std::string& name,
+                        int error_number)
+{
+    // The two prefixes differ in form, "file1" and "file 2", as they always have.
+    std::fputs(
+        system_error_line(which == 1 ? "seek in file1 " : "seek in file 2 ", error_number).c_str(),
+        err);
+    std::fprintf(err, "fseek to offset %llu failed in %s, aborting.\n",
+                 static_cast<unsigned long long>(offset), name.c_str());
+}
+
+void write_real_offset(std::FILE* err, int which, long long position)
+{
+    std::fprintf(err, "real file%d offset = %llu\n", which,
+                 static_cast<unsigned long long>(position));
 }

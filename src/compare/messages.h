@@ -1,4 +1,5 @@
-// Every text the comparison run writes on standard error, in one place.
+// Every text that opening the inputs and the comparison run write on
+// standard error, in one place.
 #ifndef TANDEMCHECK_MESSAGES_H
 #define TANDEMCHECK_MESSAGES_H
 
@@ -70,7 +71,16 @@ void write_summary(output_stream& err, const compare_tally& tally);
 // Standard output could not be written.
 void write_output_failure(output_stream& err, int error_number);
 
-// Writes "prefix: system text for error_number" as perror does, but to `err`.
-void report_system_error(std::FILE* err, const char* prefix, int error_number);
+// Input `which` (1 or 2), named `name`, could not be opened.
+void write_open_failure(std::FILE* err, int which, const std::string& name);
+
+// Input `which`, named `name`, could not be positioned at `offset`, with
+// `error_number`: the system's text, then what failed.
+void write_seek_failure(std::FILE* err, int which, std::uint64_t offset, const std::string& name,
+                        int error_number);
+
+// The debug trace of input `which`'s real position after positioning
+// (-1 where it has none, printed as the unsigned value).
+void write_real_offset(std::FILE* err, int which, long long position);
 
 #endif

@@ -17,12 +17,11 @@
 #include <mutex>
 #include <thread>
 
+#include "compare/buffers.h"
 #include "compare/interrupts.h"
 #include "platform.h"
 
 namespace {
-
-constexpr std::size_t page = 4096;
 
 // The slots of a medium lie in one region aligned to this, the size of a
 // huge page on x86-64 (see start_read_ahead).
@@ -30,20 +29,6 @@ constexpr std::size_t huge_page = std::size_t{2} << 20;
 
 // While it waits for the medium, the comparison looks for interrupts this often.
 constexpr std::chrono::milliseconds interrupt_check{50};
-
-std::uint64_t align_down(std::uint64_t n, std::uint64_t alignment)
-{
-    return n / alignment * alignment;
-}
-
-std::uint64_t align_up(std::uint64_t n, std::uint64_t alignment)
-{
-    return align_down(n + alignment - 1, alignment);
-}
-
-struct free_region {
-    void operator()(unsigned char* region) const { std::free(region); }
-};
 
 // Where a handed-on stretch lies in its slot.
 struct stretch {
@@ -61,7 +46,7 @@ struct shared_reading {
     std::uint64_t offset = 0;
     std::uint64_t alignment = 1;
     std::size_t request = 0;
-    std::unique_ptr<unsigned char, free_region> region;  // the slots, one after the other
+    buffer_ptr region;                                   // the slots, one after the other
     std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
 
     std::mutex lock;
@@ -272,7 +257,7 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     if (limit)
         s.limit = align_up(in.offset + *limit, s.alignment);
     const std::size_t slot_size = static_cast<std::size_t>(
-        align_up(std::max<std::uint64_t>(request, block_size + 2 * s.alignment), page));
+        align_up(std::max<std::uint64_t>(request, block_size + 2 * s.alignment), page_size));
     const std::size_t region_size = static_cast<std::size_t>(
         align_up(static_cast<std::uint64_t>(slot_size) * requests_ahead, huge_page));
     void* room = nullptr;

@@ -2,24 +2,11 @@
 #include "compare/reader.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "compare/interrupts.h"
 
 namespace {
-
-constexpr std::size_t page = 4096;
-
-std::unique_ptr<unsigned char, free_buffer> page_aligned(std::size_t bytes)
-{
-    // Page-aligned: the kernel copies into such buffers markedly faster.
-    void* room = std::aligned_alloc(page, (bytes + page - 1) / page * page);
-    if (!room)
-        throw std::bad_alloc();
-    return std::unique_ptr<unsigned char, free_buffer>(static_cast<unsigned char*>(room));
-}
 
 read_outcome next_stream_block(input_reader& reader, const unsigned char*& block,
                                std::size_t& length, int& error_number)
@@ -154,11 +141,6 @@ void settle_at_limit(block_read& held, const input& source, std::uint64_t count)
 }
 
 }  // namespace
-
-void free_buffer::operator()(unsigned char* buffer) const
-{
-    std::free(buffer);
-}
 
 std::optional<std::uint64_t> reading_limit(const input& self, const input& other)
 {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "compare/buffers.h"
 #include "compare/inputs.h"
 #include "compare/read_ahead.h"
 #include "compare/tally.h"
@@ -20,18 +21,13 @@
 // requests they serve, and without the page cache files are too.
 constexpr std::size_t medium_request = 40 * block_size;
 
-// Frees a reader's buffer.
-struct free_buffer {
-    void operator()(unsigned char* buffer) const;
-};
-
 // One input, read in requests and handed out a block at a time.
 struct input_reader {
     const input* source = nullptr;
     std::size_t request = block_size;  // bytes one read asks for; a block after a failed read
     // A stream's `request` bytes, page-aligned; for a medium, room for a
     // block that spans two requests.
-    std::unique_ptr<unsigned char, free_buffer> buffer;
+    buffer_ptr buffer;
     std::size_t start = 0;     // stream: first byte not yet handed out
     std::size_t end = 0;       // stream: end of the bytes read
     read_ahead_handle medium;  // files and disks: the thread reading the medium
