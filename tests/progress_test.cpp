@@ -5,6 +5,7 @@
 
 #include "compare/progress.h"
 #include "compare/status_printer.h"
+#include "test_support.h"
 
 namespace {
 

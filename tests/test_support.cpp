@@ -55,6 +55,19 @@ std::string random_bytes(std::size_t length, std::uint32_t seed)
     return bytes;
 }
 
+std::string status_line(const compare_tally& tally, const progress_meter& meter)
+{
+    char line[status_line_room];
+    speed_text speeds;
+    return std::string(line, format_status_line(line, tally, meter, speeds));
+}
+
+std::string difference_line(const difference& d)
+{
+    char line[difference_line_room];
+    return std::string(line, put_difference(line, d));
+}
+
 std::string printed(const char* format, ...)
 {
     char text[512];

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "compare/comparison.h"
+#include "compare/messages.h"
+#include "compare/status_printer.h"
 #include "memory_input.h"
 
 // A write stream whose bytes can be read back.
@@ -31,6 +33,12 @@ struct memory_output {
 
 // A clock that stands still at second 1000.
 clock_reading still_clock();
+
+// The status line off a terminal, as a string.
+std::string status_line(const compare_tally& tally, const progress_meter& meter);
+
+// The DIFFERENCE line as a string.
+std::string difference_line(const difference& d);
 
 // Random bytes from a seeded generator.
 std::string random_bytes(std::size_t length, std::uint32_t seed);

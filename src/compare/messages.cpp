@@ -53,12 +53,6 @@ char* put_difference(char* p, const difference& d)
     return p;
 }
 
-std::string difference_line(const difference& d)
-{
-    char line[difference_line_room];
-    return std::string(line, put_difference(line, d));
-}
-
 void write_report_opening(output_stream& err)
 {
     write_literal(err, "\n");

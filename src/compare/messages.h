@@ -28,9 +28,6 @@ struct difference {
 // returns its end.
 char* put_difference(char* p, const difference& d);
 
-// The DIFFERENCE line as a string.
-std::string difference_line(const difference& d);
-
 // The empty line that starts a defective block's report below the status line.
 void write_report_opening(output_stream& err);
 

@@ -171,13 +171,6 @@ std::size_t format_status_line(char* line, const compare_tally& tally, const pro
     return static_cast<std::size_t>(p - line);
 }
 
-std::string status_line(const compare_tally& tally, const progress_meter& meter)
-{
-    char line[status_line_room];
-    speed_text speeds;
-    return std::string(line, format_status_line(line, tally, meter, speeds));
-}
-
 std::size_t terminal_line(char* line, const compare_tally& tally, const progress_meter& meter,
                           speed_text& speeds, const progress_outlook& outlook, int width)
 {

@@ -67,9 +67,6 @@ char* put_status_figures(char* p, const compare_tally& tally, const progress_met
 std::size_t format_status_line(char* line, const compare_tally& tally, const progress_meter& meter,
                                speed_text& speeds);
 
-// The status line as a string.
-std::string status_line(const compare_tally& tally, const progress_meter& meter);
-
 // The status line for a terminal `width` columns wide, into `line`
 // (terminal_line_room bytes): the figures, then percent and time left. Where
 // it would not fit, whole figures are left out, least needed first; it is
