@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compare/comparison.h"
+#include "compare/console.h"
 #include "compare/interrupts.h"
 #include "test_support.h"
 

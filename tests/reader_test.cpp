@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compare/comparison.h"
+#include "compare/console.h"
 #include "compare/reader.h"
 #include "test_support.h"
 

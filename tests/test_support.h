@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "compare/block.h"
 #include "compare/comparison.h"
+#include "compare/console.h"
 #include "compare/messages.h"
 #include "compare/status_printer.h"
 #include "memory_input.h"

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "compare/console.h"
 #include "compare/interrupts.h"
 #include "compare/reader.h"
 #include "exit_status.h"

@@ -6,10 +6,26 @@
 #include <cstdint>
 #include <ctime>
 
-#include "compare/console.h"
 #include "compare/tally.h"
 
+struct console;
 struct input;
+
+// How a run ended.
+enum class run_end {
+    going,          // not yet
+    finished,       // an input ended
+    read_error,     // a read failed
+    interrupted,    // a signal ended it early
+    report_failed,  // the report could not be written: nothing found could reach anyone
+};
+
+// Why a finished run verified less than the image, if it did.
+struct shortfall {
+    int file = 0;                   // 1 or 2: the input that ended too soon; 0: none did
+    std::uint64_t at = 0;           // where that input ended
+    bool nothing_compared = false;  // it held nothing, and not a byte was compared
+};
 
 // One reading of the clocks: calendar seconds for the meter, and a
 // monotonic millisecond count for pacing a terminal.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "compare/comparison.h"
 #include "compare/messages.h"
 #include "compare/output.h"
 #include "compare/progress.h"
@@ -27,22 +28,6 @@ struct console {
     status_row row;                // where the status line is written
     status_printer printer;        // what it says
     bool ending = false;  // an input has ended: the pass's line waits for the run's end figures
-};
-
-// How a run ended.
-enum class run_end {
-    going,          // not yet
-    finished,       // an input ended
-    read_error,     // a read failed
-    interrupted,    // a signal ended it early
-    report_failed,  // the report could not be written: nothing found could reach anyone
-};
-
-// Why a finished run verified less than the image, if it did.
-struct shortfall {
-    int file = 0;                   // 1 or 2: the input that ended too soon; 0: none did
-    std::uint64_t at = 0;           // where that input ended
-    bool nothing_compared = false;  // it held nothing, and not a byte was compared
 };
 
 // A console on `out` (standard output) and `err` (standard error), as main

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "compare/block.h"
 #include "compare/messages.h"
 #include "exit_status.h"
 #include "platform.h"

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "cli/run_settings.h"
-#include "compare/tally.h"
 
 // What kind of thing an input is, as far as reading and lengths go.
 enum class input_kind {

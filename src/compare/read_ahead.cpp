@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "compare/block.h"
 #include "compare/buffers.h"
 #include "compare/interrupts.h"
 #include "platform.h"

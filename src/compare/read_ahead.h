@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 
+#include "compare/block.h"
 #include "compare/inputs.h"
 
 // Requests a medium's thread keeps read ahead, the one being handed out included.

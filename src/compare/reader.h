@@ -11,10 +11,10 @@
 #include <memory>
 #include <optional>
 
+#include "compare/block.h"
 #include "compare/buffers.h"
 #include "compare/inputs.h"
 #include "compare/read_ahead.h"
-#include "compare/tally.h"
 
 // Requests to a medium: as large as Linux sends to a device at once by
 // default (1280 KiB). Disks and USB sticks are often bound by the number of

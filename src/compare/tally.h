@@ -2,11 +2,7 @@
 #ifndef TANDEMCHECK_TALLY_H
 #define TANDEMCHECK_TALLY_H
 
-#include <cstddef>
 #include <cstdint>
-
-// Bytes read and compared per pass, from each input.
-constexpr std::size_t block_size = 32768;
 
 // What the comparison has found so far; positions count from the start offsets.
 struct compare_tally {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "compare/comparison.h"
+#include "compare/console.h"
 #include "exit_status.h"
 #include "memory_input.h"
 
