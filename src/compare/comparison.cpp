@@ -6,7 +6,7 @@
 
 #include "compare/console.h"
 #include "compare/interrupts.h"
-#include "compare/reader.h"
+#include "compare/lockstep.h"
 #include "exit_status.h"
 
 namespace {

@@ -104,50 +104,7 @@ read_outcome next_medium_block(input_reader& reader, const unsigned char*& block
     }
 }
 
-// Whether `outcome` ends the run before the pass is compared.
-bool stops_the_run(read_outcome outcome)
-{
-    return outcome == read_outcome::error || outcome == read_outcome::interrupted;
-}
-
-block_read read_next(input_reader& reader, std::uint64_t count)
-{
-    block_read r;
-    r.outcome = next_block(reader, r.block, r.length, r.error_number);
-    r.ended_at = count + r.length;
-    return r;
-}
-
-// Whether a reader held at its limit must read on: its limit is the other
-// input's length, and the other has not ended within the bytes held (it
-// grew since it was opened).
-bool reads_on(const block_read& held, const block_read& other)
-{
-    return held.outcome == read_outcome::limit && !stops_the_run(other.outcome) &&
-           (other.outcome != read_outcome::end || other.length > held.length);
-}
-
-// A reader held at its limit while the other input ended: reading a block
-// at a time would have read this block and met its end where its own
-// length says, if that lies within the block. The medium past the other's
-// end is never asked for, so that an unreadable area there stays untouched.
-void settle_at_limit(block_read& held, const input& source, std::uint64_t count)
-{
-    if (held.outcome == read_outcome::limit && source.length &&
-        *source.length < count + block_size) {
-        held.outcome = read_outcome::end;
-        held.ended_at = *source.length;
-    }
-}
-
 }  // namespace
-
-std::optional<std::uint64_t> reading_limit(const input& self, const input& other)
-{
-    if (other.length && (!self.length || *other.length < *self.length))
-        return other.length;
-    return std::nullopt;
-}
 
 input_reader make_reader(const input& in, std::optional<std::uint64_t> limit)
 {
@@ -177,26 +134,4 @@ void lift_limit(input_reader& reader)
 {
     if (reader.medium)
         lift_limit(*reader.medium);
-}
-
-void read_both(input_reader& reader1, input_reader& reader2, std::uint64_t count, block_read& r1,
-               block_read& r2)
-{
-    r1 = read_next(reader1, count);
-    r2 = stops_the_run(r1.outcome) ? block_read{} : read_next(reader2, count);
-    for (;;) {
-        if (reads_on(r1, r2)) {
-            lift_limit(reader1);
-            r1 = read_next(reader1, count);
-        } else if (!stops_the_run(r1.outcome) && reads_on(r2, r1)) {
-            lift_limit(reader2);
-            r2 = read_next(reader2, count);
-        } else {
-            break;
-        }
-    }
-    if (r2.outcome == read_outcome::end)
-        settle_at_limit(r1, *reader1.source, count);
-    if (r1.outcome == read_outcome::end)
-        settle_at_limit(r2, *reader2.source, count);
 }

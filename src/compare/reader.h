@@ -36,11 +36,6 @@ struct input_reader {
     std::size_t staged = 0;    // medium: bytes of the next block gathered in `buffer`
 };
 
-// How far `self` needs to be read, from its start offset, for a run against
-// `other`: the other's length where it is known and shorter than this
-// input's, so that an unreadable area past an image is never touched.
-std::optional<std::uint64_t> reading_limit(const input& self, const input& other);
-
 // A reader of `in`, whose requests never reach past `limit` bytes from its
 // start offset until the limit is lifted. Requests are `in.request` bytes
 // (a multiple of block_size), or what suits the input's kind where that is 0.
@@ -64,23 +59,5 @@ read_outcome next_block(input_reader& reader, const unsigned char*& block, std::
 
 // Lets a reader go on past its limit.
 void lift_limit(input_reader& reader);
-
-// One input's part of a pass.
-struct block_read {
-    const unsigned char* block = nullptr;
-    std::size_t length = 0;  // bytes at `block`
-    read_outcome outcome = read_outcome::block;
-    int error_number = 0;        // with read_outcome::error
-    std::uint64_t ended_at = 0;  // with read_outcome::end: where the input ended
-};
-
-// Reads the next block of both inputs, `count` bytes from their start
-// offsets, as reading both a block at a time would: input 2 is read even
-// where input 1 has just ended, and not after input 1 failed. A reader held
-// at its limit reads on where the other input outgrew its length; where the
-// other ended, it ends where its own length says if that lies within this
-// block, and otherwise holds more (read_outcome::limit).
-void read_both(input_reader& reader1, input_reader& reader2, std::uint64_t count, block_read& r1,
-               block_read& r2);
 
 #endif
