@@ -29,8 +29,8 @@ in_memory_run run(const std::string& bytes1, const std::string& bytes2,
     memory_output out, err;
     console con = make_console(out.stream, err.stream);
     in_memory_run r;
-    input input1 = memory_input(1, bytes1, 0, fail1, request);
-    input input2 = memory_input(2, bytes2, 0, fail2, request);
+    input input1 = memory_input(bytes1, 0, fail1, request);
+    input input2 = memory_input(bytes2, 0, fail2, request);
     r.result = run_comparison(input1, input2, con, clock);
     r.out = out.text();
     r.err = err.text();

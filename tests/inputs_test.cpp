@@ -40,7 +40,7 @@ TEST_F(Inputs, KindAndLengthFromTheStartOffset)
         std::FILE* stream = std::fopen(r.name.c_str(), "r");
         ASSERT_NE(nullptr, stream) << r.name;
         ASSERT_EQ(0, fseeko(stream, r.offset, SEEK_SET));
-        input in = opened(2, r.name, stream, static_cast<std::uint64_t>(r.offset));
+        input in = opened(r.name, stream, static_cast<std::uint64_t>(r.offset));
         EXPECT_EQ(r.kind, in.kind) << r.name;
         EXPECT_EQ(r.length, in.length) << r.name << " at " << r.offset;
         EXPECT_EQ(fileno(stream), in.fd) << r.name;
@@ -53,7 +53,7 @@ TEST_F(Inputs, KindAndLengthFromTheStartOffset)
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, socket_ends));
     for (int fd : {pipe_ends[0], socket_ends[0]}) {
         std::FILE* stream = fdopen(fd, "r");
-        input in = opened(1, "-", stream, 0);
+        input in = opened("-", stream, 0);
         EXPECT_EQ(input_kind::pipe, in.kind);
         EXPECT_EQ(std::nullopt, in.length);
         std::fclose(stream);
@@ -95,6 +95,39 @@ TEST(InputLengths, TheLengthThePercentMeasuresAgainst)
     for (const row& r : rows)
         EXPECT_EQ(r.length, length_to_compare(r.input1, r.input2))
             << static_cast<int>(r.input1.kind) << "/" << static_cast<int>(r.input2.kind);
+}
+
+TEST(InputLengths, WhichInputIsTheImage)
+{
+    using k = input_kind;
+    struct row {
+        input input1, input2;
+        int image;  // 1, 2, or 0 for neither
+    };
+    input at_offset = described(k::file, 300);
+    at_offset.offset = 512;
+    const std::vector<row> rows = {
+        {described(k::file, 300), described(k::disk, 200), 1},
+        {described(k::disk, 200), described(k::file, 300), 2},
+        {described(k::pipe, std::nullopt), described(k::disk, 200), 1},
+        {described(k::disk, 200), described(k::pipe, std::nullopt), 2},
+        // Two files read from their starts: the one given first.
+        {described(k::file, 200), described(k::file, 300), 1},
+        {described(k::file, 300), described(k::file, 200), 1},
+        // A partition inside an image, entered at an offset.
+        {described(k::file, 300), at_offset, 0},
+        {at_offset, described(k::file, 300), 0},
+        {described(k::disk, 300), described(k::disk, 200), 0},
+        {described(k::file, 300), described(k::pipe, std::nullopt), 0},
+        {described(k::device, std::nullopt), described(k::disk, 200), 0},
+        {described(k::file, 300), described(k::device, std::nullopt), 0},
+    };
+    for (const row& r : rows) {
+        const input* image = image_of(r.input1, r.input2);
+        const int found = image == &r.input1 ? 1 : image == &r.input2 ? 2 : 0;
+        EXPECT_EQ(r.image, found) << static_cast<int>(r.input1.kind) << "/"
+                                  << static_cast<int>(r.input2.kind);
+    }
 }
 
 }  // namespace

@@ -47,10 +47,10 @@ std::FILE* open_memory_input(const std::string& bytes, std::size_t start, std::s
     return fopencookie(input, "r", functions);
 }
 
-input memory_input(int which, const std::string& bytes, std::size_t start, std::size_t fail_at,
+input memory_input(const std::string& bytes, std::size_t start, std::size_t fail_at,
                    std::size_t request)
 {
-    input in = opened(which, "memory", open_memory_input(bytes, start, fail_at), 0);
+    input in = opened("memory", open_memory_input(bytes, start, fail_at), 0);
     in.request = request;
     return in;
 }

@@ -13,9 +13,9 @@
 std::FILE* open_memory_input(const std::string& bytes, std::size_t start = 0,
                              std::size_t fail_at = std::string::npos);
 
-// Input `which` (1 or 2) over such a stream, read `request` bytes at a time
+// An input over such a stream, read `request` bytes at a time
 // (0: a block).
-input memory_input(int which, const std::string& bytes, std::size_t start = 0,
+input memory_input(const std::string& bytes, std::size_t start = 0,
                    std::size_t fail_at = std::string::npos, std::size_t request = 0);
 
 #endif

@@ -17,18 +17,20 @@ constexpr std::size_t B = block_size;
 
 class Reader : public temp_folder_test {
 protected:
-    // Input `which` over a new file of `bytes`, entered at `offset`.
-    input file_input(int which, const std::string& bytes, std::uint64_t offset, std::size_t request)
+    // An input over a new file of `bytes`, entered at `offset`.
+    input file_input(const std::string& bytes, std::uint64_t offset, std::size_t request)
     {
-        std::string name = path("input" + std::to_string(which));
+        std::string name = path("input" + std::to_string(++files));
         write_file(name, bytes);
         std::FILE* stream = std::fopen(name.c_str(), "r");
         EXPECT_NE(nullptr, stream);
         EXPECT_EQ(0, fseeko(stream, static_cast<off_t>(offset), SEEK_SET));
-        input in = opened(which, name, stream, offset);
+        input in = opened(name, stream, offset);
         in.request = request;
         return in;
     }
+
+    int files = 0;  // made so far
 };
 
 // Every outcome up to the end, with the bytes of each.
@@ -62,7 +64,7 @@ TEST_F(Reader, AMediumIsHandedOutAsReadingABlockAtATimeWould)
                 for (std::size_t tail : {std::size_t{0}, std::size_t{5000}}) {
                     const std::size_t length = blocks * B + tail;
                     const std::string data = random_bytes(offset + length, 11);
-                    input in = file_input(1, data, offset, request);
+                    input in = file_input(data, offset, request);
                     ASSERT_EQ(input_kind::file, in.kind);
                     input_reader reader = make_reader(in);
                     ASSERT_TRUE(reader.medium) << "not read from the medium";
@@ -82,7 +84,7 @@ TEST_F(Reader, AMediumIsReadNoFurtherThanItsLimitUntilTheLimitIsLifted)
 {
     const std::uint64_t offset = 1000;
     const std::string data = random_bytes(offset + 10 * B, 12);
-    input in = file_input(2, data, offset, 40 * B);
+    input in = file_input(data, offset, 40 * B);
     input_reader reader = make_reader(in, 2 * B + 100);
     reading r = read_all(reader);
     // The bytes up to the limit, rounded up to the medium's alignment.
@@ -126,12 +128,12 @@ TEST_F(Reader, RunsOverFilesShowWhatReadingABlockAtATimeShows)
                 std::string bytes2 = data.substr(0, offset + r.length2);
                 bytes2[offset + r.length2 / 2] ^= 1;
                 memory_output out, err, streamed_out, streamed_err;
-                input input1 = file_input(1, bytes1, offset, request);
-                input input2 = file_input(2, bytes2, offset, request);
+                input input1 = file_input(bytes1, offset, request);
+                input input2 = file_input(bytes2, offset, request);
                 console display = make_console(out.stream, err.stream);
                 run_result result = run_comparison(input1, input2, display, still_clock);
-                input stream1 = memory_input(1, bytes1, offset);
-                input stream2 = memory_input(2, bytes2, offset);
+                input stream1 = memory_input(bytes1, offset);
+                input stream2 = memory_input(bytes2, offset);
                 // Read as streams, judged as the files they stand for.
                 for (auto [stream, file] : {std::pair{&stream1, &input1}, {&stream2, &input2}}) {
                     stream->kind = file->kind;
@@ -159,8 +161,8 @@ TEST_F(Reader, AnInputThatOutgrowsItsLengthIsReadOn)
     };
     for (const row& r : {row{5 * B + 10, 2 * B}, row{2 * B + 5000, 2 * B + 100}}) {
         const std::string data = random_bytes(r.length, 13);
-        input input1 = file_input(1, data, 0, 0);
-        input input2 = file_input(2, data, 0, 0);
+        input input1 = file_input(data, 0, 0);
+        input input2 = file_input(data, 0, 0);
         input1.length = r.recorded;
         memory_output out, err;
         console display = make_console(out.stream, err.stream);

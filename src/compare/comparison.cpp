@@ -40,24 +40,13 @@ run_end stopped_by(const block_read& r)
     return run_end::going;
 }
 
-// Whether `copy` ending before `image` leaves the copy incomplete: a disk
-// against the regular file or pipe it was written from; a regular file
-// given second against one given first, both read from their starts, as a
-// copy cut short by an interrupted cp or a full stick is. Other pairs keep
-// their lengths to themselves: two disks, a character device, a partition
-// inside an image entered at a start offset, or a disc read back into a
-// file a few sectors longer than its image (which ends first).
-bool falls_short(const input& copy, const input& image)
-{
-    if (copy.kind == input_kind::disk)
-        return image.kind == input_kind::file || image.kind == input_kind::pipe;
-    return copy.kind == input_kind::file && image.kind == input_kind::file && copy.which == 2 &&
-           copy.offset == 0 && image.offset == 0;
-}
-
 // What a finished run verified less than the image: nothing at all, where
 // an input held nothing while the other held bytes; or not the whole image,
-// where a copy fell short of it.
+// where the copy of an image (image_of) ended before it. Inputs of which
+// neither is the image keep their lengths to themselves: comparing a
+// partition inside an image at a start offset has inputs of different
+// lengths on purpose, and a disc read back into a file is often a few
+// sectors longer than its image.
 shortfall shortfall_of(const input* inputs[2], const block_read* reads[2], std::uint64_t count)
 {
     auto ended = [&](int k) { return reads[k]->outcome == read_outcome::end; };
@@ -69,7 +58,7 @@ shortfall shortfall_of(const input* inputs[2], const block_read* reads[2], std::
             return shortfall{k + 1, 0, true};
     for (int k = 0; k < 2; ++k)
         if (ended(k) && holds_more(1 - k, reads[k]->ended_at) &&
-            falls_short(*inputs[k], *inputs[1 - k]))
+            image_of(*inputs[0], *inputs[1]) == inputs[1 - k])
             return shortfall{k + 1, reads[k]->ended_at, false};
     return shortfall{};
 }

@@ -95,10 +95,9 @@ void describe_input(input& in)
 
 }  // namespace
 
-input opened(int which, const std::string& name, std::FILE* stream, std::uint64_t offset)
+input opened(const std::string& name, std::FILE* stream, std::uint64_t offset)
 {
     input in;
-    in.which = which;
     in.name = name;
     in.stream = stream;
     in.offset = offset;
@@ -106,17 +105,37 @@ input opened(int which, const std::string& name, std::FILE* stream, std::uint64_
     return in;
 }
 
+const input* image_of(const input& input1, const input& input2)
+{
+    auto written_from = [](const input& copy, const input& image) {
+        return copy.kind == input_kind::disk &&
+               (image.kind == input_kind::file || image.kind == input_kind::pipe);
+    };
+    if (written_from(input2, input1))
+        return &input1;
+    if (written_from(input1, input2))
+        return &input2;
+    if (input1.kind == input_kind::file && input2.kind == input_kind::file && input1.offset == 0 &&
+        input2.offset == 0)
+        return &input1;
+    return nullptr;
+}
+
 std::optional<std::uint64_t> length_to_compare(const input& input1, const input& input2)
 {
-    // Two files or two disks: the shorter, as far as either is known.
+    // Two files or two disks: the shorter, as far as either is known; the
+    // percent says how much of what both hold was compared.
     if (input1.kind == input2.kind &&
         (input1.kind == input_kind::file || input1.kind == input_kind::disk)) {
         if (input1.length && input2.length)
             return std::min(*input1.length, *input2.length);
         return input1.length ? input1.length : input2.length;
     }
-    // Otherwise the image is the regular file: a disk's length says only
-    // how much room the copy had.
+    // Against a disk, the image's: a disk's length says only how much room
+    // the copy had, and an incomplete copy ends below 100%.
+    if (const input* image = image_of(input1, input2))
+        return image->length;
+    // A file against a pipe or a character device: the file's.
     if (input1.kind == input_kind::file)
         return input1.length;
     if (input2.kind == input_kind::file)
@@ -146,8 +165,8 @@ input_pair open_inputs(const run_settings& settings, std::FILE* err)
         write_real_offset(err, 2, static_cast<long long>(ftello(stream2)));
     }
     input_pair result;
-    result.input1 = opened(1, name1, stream1, settings.offset1);
-    result.input2 = opened(2, name2, stream2, settings.offset2);
+    result.input1 = opened(name1, stream1, settings.offset1);
+    result.input2 = opened(name2, stream2, settings.offset2);
     result.ok = true;
     return result;
 }

@@ -27,7 +27,6 @@ constexpr std::size_t default_alignment = 4096;
 
 // One input: everything the run needs to know of it, gathered when it is opened.
 struct input {
-    int which = 1;                              // 1 for the input given with -a, 2 for -b
     std::string name;                           // as given on the command line
     std::FILE* stream = nullptr;                // open and positioned at `offset`
     int fd = -1;                                // the stream's descriptor, or -1 where it has none
@@ -50,10 +49,18 @@ struct input_pair {
 // both. Failures are reported on `err`; on failure no stream is left open.
 input_pair open_inputs(const run_settings& settings, std::FILE* err);
 
-// The record of input `which` (1 or 2), open as `stream` and positioned at
+// The record of the input named `name`, open as `stream` and positioned at
 // `offset`: descriptor, kind, length and alignment are found out here. A
 // stream without a descriptor counts as a pipe.
-input opened(int which, const std::string& name, std::FILE* stream, std::uint64_t offset);
+input opened(const std::string& name, std::FILE* stream, std::uint64_t offset);
+
+// Which input holds the image the other is a copy of, where that can be
+// told: a regular file or a pipe checked against a disk; or, of two regular
+// files read from their starts, the first (given with -a, as the copy is
+// given with -b). Elsewhere neither: two disks, a character device, a file
+// entered at a start offset (a partition inside an image), a file against
+// a pipe.
+const input* image_of(const input& input1, const input& input2);
 
 // The length the percent done measures against: the image's. That is a
 // regular file's length against a disk, a pipe or a device; the smaller of

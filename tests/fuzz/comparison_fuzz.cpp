@@ -84,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static std::FILE* sink = std::fopen("/dev/null", "w");
     console display = make_console(sink, sink);
-    input input1 = memory_input(1, bytes1, offset1, std::string::npos, request1);
-    input input2 = memory_input(2, bytes2, offset2, std::string::npos, request2);
+    input input1 = memory_input(bytes1, offset1, std::string::npos, request1);
+    input input2 = memory_input(bytes2, offset2, std::string::npos, request2);
     run_result result = run_comparison(input1, input2, display, still_clock);
     check(result.tally.count == common, "count differs from the bytes both inputs hold");
     check(result.tally.errors == errors, "errors differ from the reference count");
