@@ -159,9 +159,7 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
     shared_reading& s = *shared;
     const std::uint64_t alignment = s.alignment;
     std::uint64_t delivered = s.offset;  // the next byte to hand on
-    // After a large request fails, requests cover one block each, so that
-    // the failure is met at the block where it lies.
-    bool block_requests = false;
+    bool block_requests = false;         // a large request failed (narrow_to_blocks)
     std::unique_lock<std::mutex> hold(s.lock);
     for (;;) {
         if (s.stop)
@@ -175,6 +173,11 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             s.changed.wait(hold);
             continue;
         }
+        // A request starts at the alignment at or below the next byte to
+        // hand on (which an unaligned start offset or a short read leaves
+        // inside a sector) and asks for `request` bytes; after a failure,
+        // for the rest of the block being handed out, its end rounded up to
+        // the alignment. It never passes the limit, rounded up likewise.
         const std::uint64_t start = align_down(delivered, alignment);
         const std::uint64_t block_end =
             s.offset + ((delivered - s.offset) / block_size + 1) * block_size;
@@ -196,7 +199,7 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             if (failure == EINVAL && s.direct && can_drop_cached_pages() &&
                 read_uncached(s.fd, false) && fall_back_to_cache(s))
                 continue;
-            if (!block_requests && one_block < end) {
+            if (!block_requests && narrow_to_blocks(end, one_block)) {
                 block_requests = true;
                 continue;
             }

@@ -32,10 +32,7 @@ read_outcome next_stream_block(input_reader& reader, const unsigned char*& block
                     return read_outcome::interrupted;
                 continue;
             }
-            if (reader.request > block_size) {
-                // The failure may lie anywhere in the request, even past
-                // what the comparison needs: read on a block at a time, to
-                // meet it where reading a block at a time would.
+            if (narrow_to_blocks(reader.request, block_size)) {
                 reader.request = block_size;
                 continue;
             }
