@@ -163,7 +163,7 @@ TEST(StatusPrinter, PercentAndTimeLeft)
         {0, 359000000, 1.0, 0, 359000},
     };
     for (const row& r : rows) {
-        throughput estimate;
+        time_left_rate estimate;
         estimate.rate = r.rate;
         progress_outlook outlook = outlook_of(r.count, r.length, estimate);
         EXPECT_EQ(r.percent, outlook.percent) << r.count;
@@ -186,14 +186,14 @@ TEST(StatusPrinter, TimeLeftReadsAsMinutesOrHours)
 
 TEST(StatusPrinter, TheThroughputIsSampledEveryHalfSecondAndSmoothed)
 {
-    throughput estimate;
-    sample_throughput(estimate, 0, 1000);
+    time_left_rate estimate;
+    sample_time_left_rate(estimate, 0, 1000);
     EXPECT_EQ(0.0, estimate.rate);
-    sample_throughput(estimate, 400, 1499);  // too soon
+    sample_time_left_rate(estimate, 400, 1499);  // too soon
     EXPECT_EQ(0.0, estimate.rate);
-    sample_throughput(estimate, 1000, 1500);  // 1000 bytes in 500 ms
+    sample_time_left_rate(estimate, 1000, 1500);  // 1000 bytes in 500 ms
     EXPECT_EQ(2.0, estimate.rate);
-    sample_throughput(estimate, 7000, 2500);  // 6 bytes a ms weighs a quarter
+    sample_time_left_rate(estimate, 7000, 2500);  // 6 bytes a ms weighs a quarter
     EXPECT_EQ(3.0, estimate.rate);
 }
 

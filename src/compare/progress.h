@@ -1,4 +1,6 @@
-// The throughput meter of the status line.
+// The throughput meter: the speed the status line prints, measured in
+// whole-second steps of the calendar clock. (The time left has an estimate
+// of its own, time_left_rate.)
 #ifndef TANDEMCHECK_PROGRESS_H
 #define TANDEMCHECK_PROGRESS_H
 

@@ -86,7 +86,7 @@ char* put_outlook(char* p, const progress_outlook& outlook, bool with_time)
 
 }  // namespace
 
-void sample_throughput(throughput& estimate, std::uint64_t count, std::int64_t now_ms)
+void sample_time_left_rate(time_left_rate& estimate, std::uint64_t count, std::int64_t now_ms)
 {
     if (estimate.sample_ms < 0) {
         estimate.sample_ms = now_ms;
@@ -105,7 +105,7 @@ void sample_throughput(throughput& estimate, std::uint64_t count, std::int64_t n
 }
 
 progress_outlook outlook_of(std::uint64_t count, std::optional<std::uint64_t> length,
-                            const throughput& estimate)
+                            const time_left_rate& estimate)
 {
     progress_outlook outlook;
     if (!length)
@@ -229,7 +229,7 @@ void printer_take(status_printer& printer, const compare_tally& tally, const pro
     printer.now_ms = now_ms;
     printer.shown = false;
     if (printer.length)
-        sample_throughput(printer.estimate, tally.count, now_ms);
+        sample_time_left_rate(printer.estimate, tally.count, now_ms);
 }
 
 bool printer_due(const status_printer& printer)

@@ -37,15 +37,16 @@ struct speed_text {
 // Throughput is sampled this often for the time left.
 constexpr std::int64_t sample_interval_ms = 500;
 
-// The throughput of the last few seconds, the time left's one estimate.
-struct throughput {
+// The throughput of the last few seconds, smoothed, behind the time left
+// alone; the speed the status line prints is the meter's (progress_meter).
+struct time_left_rate {
     std::int64_t sample_ms = -1;     // when it was last sampled; -1: never
     std::uint64_t sample_count = 0;  // the count at that sample
     double rate = 0;                 // smoothed, bytes per millisecond; 0: none yet
 };
 
 // Samples the count at `now_ms`, every sample_interval_ms.
-void sample_throughput(throughput& estimate, std::uint64_t count, std::int64_t now_ms);
+void sample_time_left_rate(time_left_rate& estimate, std::uint64_t count, std::int64_t now_ms);
 
 // What a terminal shows after the figures; -1 where it is not known.
 struct progress_outlook {
@@ -55,7 +56,7 @@ struct progress_outlook {
 
 // How far `count` is along `length`, and the time left at `estimate`.
 progress_outlook outlook_of(std::uint64_t count, std::optional<std::uint64_t> length,
-                            const throughput& estimate);
+                            const time_left_rate& estimate);
 
 // Writes the figures of the status line at `p`, without those named in
 // `leave_out`, and returns their end (status_line_room bytes at most).
@@ -90,7 +91,7 @@ struct status_printer {
     progress_meter meter;                 // of the newest pass
     speed_text speeds;                    // the meter's speeds as text
     std::optional<std::uint64_t> length;  // the image's length, for the percent (terminal only)
-    throughput estimate;                  // for the time left
+    time_left_rate estimate;              // for the time left
     std::int64_t now_ms = 0;              // clock of the newest pass
     std::int64_t shown_ms = 0;            // clock when figures were last shown
     bool shown = true;                    // the newest figures have been shown
