@@ -76,21 +76,27 @@ struct shared_reading {
 };
 
 // Reads `length` bytes at `position`. Where uncached reads may still be
-// served from memory, or are not made, cached pages of the stretch are
-// dropped before the read, so that it comes from the medium, and after it,
-// so that the run leaves the cache as it found it.
+// served from memory, or are not made, the file's cached pages are dropped
+// before the read, so that it comes from the medium, and after it, so that
+// a run that stops early leaves nothing of its own in the cache. The whole
+// file's, not the stretch's: the cache holds a file in folios of up to 2 MiB
+// (freshly written files on ext4, for one), and a drop takes only folios
+// that lie wholly within its range, so a stretch's drop would leave the
+// folios at its ends, and their bytes would come from memory. After the
+// first request only the pages of the one before are cached, so this costs
+// little.
 ssize_t read_at(shared_reading& s, unsigned char* buffer, std::size_t length,
                 std::uint64_t position)
 {
     if (s.drop_around)
-        drop_cached_pages(s.fd, position, length);
+        drop_cached_pages(s.fd, 0, 0);
     ssize_t n;
     do
         n = pread(s.fd, buffer, length, static_cast<off_t>(position));
     while (n < 0 && errno == EINTR);
     if (s.drop_around) {
         int error_number = errno;
-        drop_cached_pages(s.fd, position, length);
+        drop_cached_pages(s.fd, 0, 0);
         errno = error_number;
     }
     return n;
