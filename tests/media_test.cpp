@@ -227,6 +227,16 @@ std::uint64_t physical_offset(const std::string& path, std::uint64_t at)
     return std::string::npos;
 }
 
+// What a run left of `pages` cached pages: all of them where it keeps the
+// cache (a FUSE driver may let a few go by itself), else none.
+void expect_cache_left(bool kept, std::size_t pages, std::size_t left, const std::string& name)
+{
+    if (kept)
+        EXPECT_GE(left, pages - pages / 64) << name;
+    else
+        EXPECT_EQ(0u, left) << name;
+}
+
 TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerifies)
 {
     // A 64 MiB image copied onto a file system on a loop device and written
@@ -352,7 +362,7 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         // drops what was cached, and leaves nothing of its own. (A checksum's
         // read error ends the run before most of the copy is read.)
         if (!r.checksums) {
-            EXPECT_EQ(r.keeps_cache ? pages : 0u, resident_pages(copy)) << r.name;
+            expect_cache_left(r.keeps_cache, pages, resident_pages(copy), r.name);
         }
         EXPECT_EQ(1, damaged.status) << r.name << "\n" << damaged.err;
         if (r.checksums)
@@ -402,7 +412,7 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
                     << r.name << ": the fresh copy was not written out\n"
                     << extents.out;
             }
-            EXPECT_EQ(r.keeps_cache ? data.size() / 4096 : 0u, resident_pages(fresh)) << r.name;
+            expect_cache_left(r.keeps_cache, data.size() / 4096, resident_pages(fresh), r.name);
             EXPECT_EQ("EOF found in file1 at 67108864\nEOF found in file2 at 67108864\n"
                       "\n\nReady, 67108864 bytes read, 0 errors found, 0 defective blocks\n",
                       p.err)
