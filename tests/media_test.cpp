@@ -229,7 +229,7 @@ std::uint64_t physical_offset(const std::string& path, std::uint64_t at)
 
 // What a run leaves of a copy's cached pages.
 enum class cache_left {
-    all,     // direct I/O passes the cache by
+    all,     // direct I/O passes the cache by (but for what the kernel reclaims)
     none,    // the run drops it, and leaves nothing of its own
     driver,  // a FUSE driver's to keep or let go, as it likes: not checked
 };
@@ -237,9 +237,11 @@ enum class cache_left {
 void expect_cache_left(cache_left expected, std::size_t pages, std::size_t left,
                        const std::string& name)
 {
-    if (expected != cache_left::driver) {
-        EXPECT_EQ(expected == cache_left::all ? pages : 0u, left) << name;
-    }
+    // The kernel may reclaim a few pages by itself under load.
+    if (expected == cache_left::all)
+        EXPECT_GE(left, pages - pages / 64) << name;
+    if (expected == cache_left::none)
+        EXPECT_EQ(0u, left) << name;
 }
 
 TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerifies)
@@ -361,7 +363,8 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
             << r.name << ": the cache no longer holds the copy as written";
 
         const std::size_t pages = resident_pages(copy);
-        ASSERT_EQ(data.size() / 4096, pages) << r.name << ": the copy is not all in the cache";
+        // All of it, but for what the kernel reclaims by itself under load.
+        ASSERT_GE(pages, data.size() / 4096 * 63 / 64) << r.name << ": the copy is not cached";
         process_result damaged = run_tandemcheck({"-a", image, "-b", copy});
         // Where a cached page costs no certainty it stays; elsewhere the run
         // drops what was cached, and leaves nothing of its own. (A checksum's
