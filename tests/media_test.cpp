@@ -238,10 +238,11 @@ void expect_cache_left(cache_left expected, std::size_t pages, std::size_t left,
                        const std::string& name)
 {
     // The kernel may reclaim a few pages by itself under load.
-    if (expected == cache_left::all)
+    if (expected == cache_left::all) {
         EXPECT_GE(left, pages - pages / 64) << name;
-    if (expected == cache_left::none)
+    } else if (expected == cache_left::none) {
         EXPECT_EQ(0u, left) << name;
+    }
 }
 
 TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerifies)
