@@ -30,13 +30,15 @@ import fusepy
 class SlowMedium(fusepy.Operations):
     use_ns = True
 
-    def __init__(self, backing, latency, rate, fail_from, stall_from, log):
+    def __init__(self, backing, latency, rate, fail_from, stall_from, log, bad=(), fail_cost=0.0):
         self.fd = os.open(backing, os.O_RDONLY)
         self.size = os.fstat(self.fd).st_size
         self.latency = latency
         self.rate = rate
         self.fail_from = fail_from
         self.stall_from = stall_from
+        self.bad = list(bad)
+        self.fail_cost = fail_cost
         self.log = open(log, "a", buffering=1) if log else None
         # Requests are served on threads of their own, so that a flush or a
         # stat is answered while a read is being served; reads go one at a time.
@@ -55,12 +57,20 @@ class SlowMedium(fusepy.Operations):
     def readdir(self, path, fh):
         return [".", "..", "medium"]
 
-    def open(self, path, flags):
+    def open(self, path, fi):
         if path != "/medium":
             raise fusepy.FuseOSError(errno.ENOENT)
-        if flags & (os.O_WRONLY | os.O_RDWR):
+        if fi.flags & (os.O_WRONLY | os.O_RDWR):
             raise fusepy.FuseOSError(errno.EROFS)
+        fi.direct_io = 1
         return 0
+
+    def fails(self, offset, length):
+        if length == 0:
+            return False
+        if self.fail_from is not None and offset + length > self.fail_from:
+            return True
+        return any(offset < to and start < offset + length for start, to in self.bad)
 
     def read(self, path, size, offset, fh):
         with self.one_read:
@@ -70,7 +80,8 @@ class SlowMedium(fusepy.Operations):
             time.sleep(self.latency + length / self.rate)
             if self.stall_from is not None and offset + length > self.stall_from:
                 time.sleep(3600)
-            if self.fail_from is not None and offset + length > self.fail_from:
+            if self.fails(offset, length):
+                time.sleep(self.fail_cost)
                 raise fusepy.FuseOSError(errno.EIO)
             return os.pread(self.fd, length, offset)
 
@@ -82,12 +93,16 @@ def main():
     parser.add_argument("--latency-ms", type=float, default=1.0)
     parser.add_argument("--mb-per-s", type=float, default=50.0)
     parser.add_argument("--fail-from", type=int, default=None)
+    parser.add_argument("--bad", action="append", default=[], metavar="FROM:TO")
+    parser.add_argument("--fail-ms", type=float, default=0.0)
     parser.add_argument("--stall-from", type=int, default=None)
     parser.add_argument("--log", default=None)
     options = parser.parse_args()
     medium = SlowMedium(options.backing, options.latency_ms / 1000, options.mb_per_s * 1e6,
-                        options.fail_from, options.stall_from, options.log)
-    fusepy.FUSE(medium, options.mountpoint, foreground=True, ro=True, allow_other=True)
+                        options.fail_from, options.stall_from, options.log,
+                        [tuple(int(x) for x in area.split(":")) for area in options.bad],
+                        options.fail_ms / 1000)
+    fusepy.FUSE(medium, options.mountpoint, raw_fi=True, foreground=True, ro=True, allow_other=True)
     return 0
 
 

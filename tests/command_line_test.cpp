@@ -94,6 +94,7 @@ TEST(CommandLine, AcceptedCommandLinesFillTheSettings)
         std::string name1, name2;
         std::uint64_t offset1, offset2;
         int debug;
+        bool keep = false;
     };
     const std::string long_name(64 * 1024, 'n');
     const std::vector<row> rows = {
@@ -101,6 +102,8 @@ TEST(CommandLine, AcceptedCommandLinesFillTheSettings)
         {{"-a", "one", "-a", "two", "-b", "y"}, "two", "y", 0, 0, 0},
         {{"-a", "x", "-b", "y", "extra", "-z", "words"}, "x", "y", 0, 0, 0},
         {{"-dax", "-by", "-o512", "-p", "7"}, "x", "y", 512, 7, 1},
+        {{"-dkax", "-by", "-o512", "-p", "7"}, "x", "y", 512, 7, 1, true},
+        {{"-a", "x", "-k", "-b", "y"}, "x", "y", 0, 0, 0, true},
         {{"-a", "x", "-b", "y", "-o", "100", "-o", "200"}, "x", "y", 200, 0, 0},
         {{"-a", "x", "-b", "y", "-o", "abc", "-p", "0x800"}, "x", "y", 0, 0, 0},
         {{"-a", "", "-b", " spaced name "}, "", " spaced name ", 0, 0, 0},
@@ -128,6 +131,7 @@ TEST(CommandLine, AcceptedCommandLinesFillTheSettings)
         EXPECT_EQ(r.offset1, s.offset1) << label;
         EXPECT_EQ(r.offset2, s.offset2) << label;
         EXPECT_EQ(r.debug, s.debug_mode) << label;
+        EXPECT_EQ(r.keep, s.keep_going) << label;
         EXPECT_EQ("", run.out) << label;
         EXPECT_EQ(r.debug ? "filename1=x filename2=y offset1=512 offset2=7\n" : "", run.err)
             << label;

@@ -24,7 +24,14 @@ TEST(Messages, EachTextAsItStands)
     };
     const std::vector<row> rows = {
         {write_report_opening, "\n"},
-        {write_report_closing, "retries=0 read block\n"},
+        {[](output_stream& err) { write_report_closing(err); }, "retries=0 read block\n"},
+        {[](output_stream& err) { write_report_closing(err, 9); }, "retries=9 read block\n"},
+        {[](output_stream& err) { write_unreadable_stretch(err, 2, 1234944, 1239040, EIO); },
+         "tandemcheck(): file 2 unreadable from 1234944 to 1239040: Input/output error\n"},
+        {[](output_stream& err) { write_unreadable_total(err, 2, 65536, 3); },
+         "tandemcheck(): file 2: 65536 bytes in 3 stretches could not be read\n"},
+        {[](output_stream& err) { write_unreadable_total(err, 1, 2048, 1); },
+         "tandemcheck(): file 1: 2048 bytes in 1 stretch could not be read\n"},
         {[](output_stream& err) { write_end_of_input(err, 1, 0); }, "EOF found in file1 at 0\n"},
         {[](output_stream& err) { write_end_of_input(err, 2, 4294967296); },
          "EOF found in file2 at 4294967296\n"},

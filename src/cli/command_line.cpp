@@ -75,7 +75,7 @@ command_line parse_command_line(int argc, char* argv[], std::FILE* out, std::FIL
     command_line result;
     run_settings& settings = result.settings;
     restart_option_parsing();
-    const std::string options = posix_option_string("a:b:dho:p:");
+    const std::string options = posix_option_string("a:b:dhko:p:");
     int c;
     while ((c = getopt(argc, argv, options.c_str())) != -1) {
         switch (c) {
@@ -92,6 +92,9 @@ command_line parse_command_line(int argc, char* argv[], std::FILE* out, std::FIL
         }
         case 'd':
             settings.debug_mode = 1;
+            break;
+        case 'k':
+            settings.keep_going = true;
             break;
         case 'o':
             read_offset(optarg, settings.offset1);

@@ -13,6 +13,7 @@ struct run_settings {
     std::uint64_t offset1 = 0;             // start offset in the first input (-o)
     std::uint64_t offset2 = 0;             // start offset in the second input (-p)
     int debug_mode = 0;                    // 1 with -d: trace lines on standard error
+    bool keep_going = false;               // -k: read on past what a medium cannot read
 };
 
 #endif

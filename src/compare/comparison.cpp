@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "compare/console.h"
 #include "compare/interrupts.h"
@@ -68,8 +69,134 @@ struct run_state {
     input_reader reader1, reader2;
     block_read read1, read2;  // of the newest pass
     compare_tally tally;
+    unreadable_tallies unreadable;
     progress_meter meter;
 };
+
+// An unreadable stretch that ended within a block, `at` bytes into it.
+struct stretch_end {
+    std::size_t at;
+    int which;
+    unreadable_stretch stretch;
+};
+
+// Takes a block's holes of input `which` (the first `length` bytes of it,
+// from `count`) into `tally`: stretches that begin, go on and end. Those
+// that end are added to `ended`. Returns the unreadable bytes.
+std::uint64_t take_holes(const block_read& r, int which, std::uint64_t count, std::size_t length,
+                         unreadable_tally& tally, std::vector<stretch_end>& ended)
+{
+    std::uint64_t bytes = 0;
+    auto close_at = [&](std::size_t at) {
+        ended.push_back(stretch_end{at, which, *tally.open});
+        tally.open.reset();
+    };
+    if (r.holes)
+        for (const unreadable_span& hole : *r.holes) {
+            if (hole.at >= length)
+                break;
+            const std::size_t hole_end = std::min(hole.at + hole.length, length);
+            if (tally.open && (hole.at != 0 || tally.open->to != count))
+                close_at(0);
+            if (!tally.open) {
+                tally.open =
+                    unreadable_stretch{count + hole.at, count + hole.at, hole.error_number};
+                ++tally.stretches;
+            }
+            tally.open->to = count + hole_end;
+            bytes += hole_end - hole.at;
+            if (hole_end < length)
+                close_at(hole_end);
+        }
+    if (tally.open && tally.open->to == count && length > 0)
+        close_at(0);  // the block begins readable
+    return bytes;
+}
+
+// Where the next byte readable in both blocks lies at or after `at`, and
+// the end of the readable run from there, both within `length`.
+std::size_t skip_holes(const block_read* reads[2], std::size_t at, std::size_t length,
+                       std::size_t& run_end)
+{
+    for (bool moved = true; moved;) {
+        moved = false;
+        for (int k = 0; k < 2; ++k)
+            if (reads[k]->holes)
+                for (const unreadable_span& hole : *reads[k]->holes)
+                    if (hole.at <= at && at < hole.at + hole.length) {
+                        at = hole.at + hole.length;
+                        moved = true;
+                    }
+    }
+    run_end = length;
+    for (int k = 0; k < 2; ++k)
+        if (reads[k]->holes)
+            for (const unreadable_span& hole : *reads[k]->holes)
+                if (hole.at > at)
+                    run_end = std::min(run_end, hole.at);
+    return std::min(at, length);
+}
+
+// Compares a block where either input holds unreadable bytes, or a
+// stretch ended: DIFFERENCE lines for the bytes both could read, and the
+// lines of the stretches that ended, in the order of their positions.
+// Returns false where the block's report could not be written.
+bool compare_damaged_block(run_state& run, std::size_t length, console& con)
+{
+    std::vector<stretch_end> ended;
+    const block_read* reads[2] = {&run.read1, &run.read2};
+    std::uint64_t unreadable = 0;
+    for (int k = 0; k < 2; ++k) {
+        std::uint64_t bytes =
+            take_holes(*reads[k], k + 1, run.tally.count, length, run.unreadable[k], ended);
+        run.unreadable[k].bytes += bytes;
+        unreadable += bytes;
+    }
+    std::stable_sort(ended.begin(), ended.end(),
+                     [](const stretch_end& a, const stretch_end& b) { return a.at < b.at; });
+    const unsigned char* block1 = run.read1.block;
+    const unsigned char* block2 = run.read2.block;
+    bool differs = false;
+    if (unreadable == 0) {
+        differs = std::memcmp(block1, block2, length) != 0;
+        if (!differs) {
+            for (const stretch_end& e : ended)
+                console_unreadable(con, e.which, e.stretch, false);
+            return con.err.error == 0;
+        }
+    }
+    console_block_differs(con);
+    auto next_end = ended.begin();
+    auto tell_ended_by = [&](std::size_t at) {
+        for (; next_end != ended.end() && next_end->at <= at; ++next_end)
+            console_unreadable(con, next_end->which, next_end->stretch, true);
+    };
+    difference d{0, 0, 0, 0, 0, run.tally.block};
+    std::size_t run_end = 0;
+    for (std::size_t at = skip_holes(reads, 0, length, run_end); at < length;
+         at = skip_holes(reads, run_end, length, run_end)) {
+        for (std::size_t i = next_difference(block1, block2, at, run_end); i < run_end;
+             i = next_difference(block1, block2, i + 1, run_end)) {
+            tell_ended_by(i);
+            d.position = run.tally.count + i;
+            d.byte1 = block1[i];
+            d.byte2 = block2[i];
+            d.errors = run.tally.errors++;
+            d.i = static_cast<int>(i);
+            console_difference(con, d);
+        }
+    }
+    tell_ended_by(length);
+    ++run.tally.dblocks;
+    return console_block_done(con, run.read1.retries + run.read2.retries);
+}
+
+// Whether a block needs more than a plain comparison: unreadable bytes in
+// it, or a stretch that may have ended at its start.
+bool damaged(const run_state& run)
+{
+    return run.read1.holes || run.read2.holes || run.unreadable[0].open || run.unreadable[1].open;
+}
 
 // Tells the console of input `which`'s end or read error, if it met one.
 void report_read(const run_state& run, const block_read& r, int which, console& con)
@@ -98,7 +225,10 @@ run_end pass(run_state& run, console& con, clock_function clock)
     // Both reads deliver whole blocks until one input ends; then the bytes
     // both delivered are still compared.
     std::size_t length = std::min(run.read1.length, run.read2.length);
-    bool reported = compare_block(run.read1.block, run.read2.block, length, run.tally, con);
+    bool reported = damaged(run)
+                        ? compare_damaged_block(run, length, con)
+                        : compare_block(run.read1.block, run.read2.block, length, run.tally, con,
+                                        run.read1.retries + run.read2.retries);
     run.tally.count += length;
     ++run.tally.block;
     meter_credit(run.meter, length);
@@ -121,7 +251,7 @@ clock_reading read_system_clock()
 }
 
 bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
-                   compare_tally& tally, console& con)
+                   compare_tally& tally, console& con, int retries)
 {
     if (std::memcmp(block1, block2, length) == 0)
         return true;
@@ -137,17 +267,18 @@ bool compare_block(const unsigned char* block1, const unsigned char* block2, std
         console_difference(con, d);
     }
     ++tally.dblocks;
-    return console_block_done(con);
+    return console_block_done(con, retries);
 }
 
-run_result run_comparison(input& input1, input& input2, console& con, clock_function clock)
+run_result run_comparison(input& input1, input& input2, console& con, clock_function clock,
+                          bool keep_going)
 {
     run_result result;
     progress_meter meter;
     {
         run_state run;
-        run.reader1 = make_reader(input1, reading_limit(input1, input2));
-        run.reader2 = make_reader(input2, reading_limit(input2, input1));
+        run.reader1 = make_reader(input1, reading_limit(input1, input2), keep_going);
+        run.reader2 = make_reader(input2, reading_limit(input2, input1), keep_going);
         console_caveat(con, 1, input1.name, run.reader1.caveat);
         console_caveat(con, 2, input2.name, run.reader2.caveat);
         meter_start(run.meter, clock().seconds);
@@ -160,6 +291,7 @@ run_result run_comparison(input& input1, input& input2, console& con, clock_func
             result.missing = shortfall_of(inputs, reads, run.tally.count);
         }
         result.tally = run.tally;
+        result.unreadable = run.unreadable;
         meter = run.meter;
         // The readers stop here, before their streams are closed.
     }
@@ -169,8 +301,10 @@ run_result run_comparison(input& input1, input& input2, console& con, clock_func
     std::fclose(input2.stream);
     input1.stream = input2.stream = nullptr;
 
-    bool written = console_run_ended(con, result.end, result.tally, meter, result.missing);
+    bool written =
+        console_run_ended(con, result.end, result.tally, meter, result.missing, result.unreadable);
     bool verified = result.end == run_end::finished && result.tally.errors == 0 &&
+                    result.unreadable[0].bytes == 0 && result.unreadable[1].bytes == 0 &&
                     result.missing.file == 0 && result.signal == 0 && written;
     result.status = verified ? exit_identical : exit_trouble;
     return result;

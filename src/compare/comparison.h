@@ -2,9 +2,11 @@
 #ifndef TANDEMCHECK_COMPARISON_H
 #define TANDEMCHECK_COMPARISON_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 
 #include "compare/tally.h"
 
@@ -40,31 +42,54 @@ using clock_function = clock_reading (*)();
 // The system clocks.
 clock_reading read_system_clock();
 
+// -k: a stretch of one input that could not be read, positions from the
+// start offsets, the end exclusive.
+struct unreadable_stretch {
+    std::uint64_t from = 0;
+    std::uint64_t to = 0;
+    int error_number = 0;  // the first failure of the stretch
+};
+
+// -k: what of one input could not be read.
+struct unreadable_tally {
+    std::uint64_t bytes = 0;
+    std::uint64_t stretches = 0;
+    std::optional<unreadable_stretch> open;  // the newest stretch, where it may go on
+};
+
+// -k: of both inputs.
+using unreadable_tallies = std::array<unreadable_tally, 2>;
+
 // How a run ended.
 struct run_result {
-    compare_tally tally;           // the counts shown in the summary
-    run_end end = run_end::going;  // what ended it
-    shortfall missing;             // what a finished run verified less than the image
-    int signal = 0;                // an interrupt caught during the run, or 0
-    int status = 0;                // the exit status
+    compare_tally tally;            // the counts shown in the summary
+    unreadable_tallies unreadable;  // what could not be read
+    run_end end = run_end::going;   // what ended it
+    shortfall missing;              // what a finished run verified less than the image
+    int signal = 0;                 // an interrupt caught during the run, or 0
+    int status = 0;                 // the exit status
 };
 
 // Compares `length` bytes of two blocks. Each differing byte counts in
 // tally.errors and goes to the console (positions from tally.count, block
-// tally.block); a block with differences counts in tally.dblocks. Returns
-// false where the block's report could not be written.
+// tally.block); a block with differences counts in tally.dblocks, and its
+// report ends with `retries`. Returns false where the block's report could
+// not be written.
 bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
-                   compare_tally& tally, console& con);
+                   compare_tally& tally, console& con, int retries = 0);
 
 // Reads both inputs in lockstep until one ends or fails, and tells `con`
 // what happens: each pass, each defective block, the end of an input, a
-// read error, and the end of the run. Closes both streams. Returns the
-// tally and the exit status, which is 0 only when every compared byte was
-// equal, the whole image was compared, and both streams could be written.
+// read error, and the end of the run. With `keep_going`, what a file or a
+// disk cannot be read of is passed over and told, stretch by stretch.
+// Closes both streams. Returns the tally and the exit status, which is 0
+// only when every byte was read and every compared byte was equal, the
+// whole image was compared, and both streams could be written.
 // An interrupt or a failed report ends the run after the pass in progress;
 // an interrupt that comes as the run finishes is still returned in
 // `signal`, for the process to end by it. How each input is read (see
 // make_reader) does not change what the run shows.
-run_result run_comparison(input& input1, input& input2, console& con, clock_function clock);
+run_result run_comparison(input& input1, input& input2, console& con, clock_function clock,
+                          bool keep_going = false);
 
 #endif

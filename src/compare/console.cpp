@@ -96,11 +96,20 @@ void console_block_differs(console& con)
     write_report_opening(con.err);
 }
 
-bool console_block_done(console& con)
+bool console_block_done(console& con, int retries)
 {
-    write_report_closing(con.err);
+    write_report_closing(con.err, retries);
     output_flush(con.err);
     return con.err.error == 0;
+}
+
+void console_unreadable(console& con, int which, const unreadable_stretch& stretch, bool in_report)
+{
+    if (!in_report)
+        make_way(con, text_kind::failure);
+    write_unreadable_stretch(con.err, which, stretch.from, stretch.to, stretch.error_number);
+    if (!in_report)
+        output_flush(con.err);
 }
 
 void console_input_ended(console& con, int which, std::uint64_t at)
@@ -133,7 +142,8 @@ void console_read_failed(console& con, int which, int error_number, const compar
 }
 
 bool console_run_ended(console& con, run_end how, const compare_tally& tally,
-                       const progress_meter& meter, const shortfall& missing)
+                       const progress_meter& meter, const shortfall& missing,
+                       const unreadable_tallies& unreadable)
 {
     if (how == run_end::finished) {
         // The last status line shows the figures of the summary.
@@ -147,6 +157,15 @@ bool console_run_ended(console& con, run_end how, const compare_tally& tally,
             output_flush(con.err);
         }
     }
+    for (int k = 0; k < 2; ++k)
+        if (unreadable[k].open)
+            console_unreadable(con, k + 1, *unreadable[k].open, false);
+    for (int k = 0; k < 2; ++k)
+        if (unreadable[k].bytes > 0) {
+            make_way(con, text_kind::failure);
+            write_unreadable_total(con.err, k + 1, unreadable[k].bytes, unreadable[k].stretches);
+            output_flush(con.err);
+        }
     // An interrupted run did not finish, and a report that could not be
     // written takes the summary with it.
     if ((how == run_end::finished || how == run_end::read_error) && con.err.error == 0) {

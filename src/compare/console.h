@@ -52,8 +52,13 @@ inline void console_difference(console& con, const difference& d)
     write_difference(con.err, d);
 }
 
-// The block's report is over. Returns false where it could not be written.
-bool console_block_done(console& con);
+// The block's report is over; its bytes were asked for again `retries`
+// times. Returns false where it could not be written.
+bool console_block_done(console& con, int retries = 0);
+
+// Input `which` could not be read over `stretch`, which has ended: told
+// within a block's report, or on a line of its own.
+void console_unreadable(console& con, int which, const unreadable_stretch& stretch, bool in_report);
 
 // Input `which` ended `at` bytes from its start offset.
 void console_input_ended(console& con, int which, std::uint64_t at);
@@ -67,11 +72,14 @@ void console_caveat(console& con, int which, const std::string& name, const medi
 void console_read_failed(console& con, int which, int error_number, const compare_tally& tally,
                          const progress_meter& meter);
 
-// The run is over, `how`, with `tally`, `meter` and `missing` as they stand
-// at its end: the last status line, the summary where the run got that far,
-// and what could not be written. The terminal's row is left below the last
-// line. Returns false where either stream could not be written.
+// The run is over, `how`, with `tally`, `meter`, `missing` and
+// `unreadable` as they stand at its end: the last status line, the
+// stretches still open and what each input could not be read of, the
+// summary where the run got that far, and what could not be written. The
+// terminal's row is left below the last line. Returns false where either
+// stream could not be written.
 bool console_run_ended(console& con, run_end how, const compare_tally& tally,
-                       const progress_meter& meter, const shortfall& missing);
+                       const progress_meter& meter, const shortfall& missing,
+                       const unreadable_tallies& unreadable = {});
 
 #endif

@@ -8,6 +8,9 @@ block_read read_next(input_reader& reader, std::uint64_t count)
     block_read r;
     r.outcome = next_block(reader, r.block, r.length, r.error_number);
     r.ended_at = count + r.length;
+    if (!reader.holes.empty())
+        r.holes = &reader.holes;
+    r.retries = reader.retries;
     return r;
 }
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "compare/inputs.h"
 #include "compare/reader.h"
@@ -26,6 +27,8 @@ struct block_read {
     read_outcome outcome = read_outcome::block;
     int error_number = 0;        // with read_outcome::error
     std::uint64_t ended_at = 0;  // with read_outcome::end: where the input ended
+    const std::vector<unreadable_span>* holes = nullptr;  // -k: what of the block is unreadable
+    int retries = 0;  // -k: requests for the block's bytes after one failed
 };
 
 // Whether `outcome` ends the run before the pass is compared.

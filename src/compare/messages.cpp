@@ -58,9 +58,25 @@ void write_report_opening(output_stream& err)
     write_literal(err, "\n");
 }
 
-void write_report_closing(output_stream& err)
+void write_report_closing(output_stream& err, int retries)
 {
-    write_literal(err, "retries=0 read block\n");
+    write_text(err, "retries=" + std::to_string(retries) + " read block\n");
+}
+
+void write_unreadable_stretch(output_stream& err, int which, std::uint64_t from, std::uint64_t to,
+                              int error_number)
+{
+    write_text(err, "tandemcheck(): file " + std::to_string(which) + " unreadable from " +
+                        std::to_string(from) + " to " + std::to_string(to) + ": " +
+                        std::strerror(error_number) + "\n");
+}
+
+void write_unreadable_total(output_stream& err, int which, std::uint64_t bytes,
+                            std::uint64_t stretches)
+{
+    write_text(err, "tandemcheck(): file " + std::to_string(which) + ": " + std::to_string(bytes) +
+                        " bytes in " + std::to_string(stretches) +
+                        (stretches == 1 ? " stretch" : " stretches") + " could not be read\n");
 }
 
 void write_end_of_input(output_stream& err, int which, std::uint64_t at)

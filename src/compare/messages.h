@@ -37,8 +37,18 @@ inline void write_difference(output_stream& err, const difference& d)
     output_commit(err, put_difference(output_reserve(err, difference_line_room), d));
 }
 
-// The line that ends a defective block's report: no block is read twice.
-void write_report_closing(output_stream& err);
+// The line that ends a defective block's report: how often its bytes were
+// asked for again after a failed request (-k); 0 without.
+void write_report_closing(output_stream& err, int retries = 0);
+
+// Input `which` could not be read from `from` up to `to` (positions from
+// the start offsets); `error_number` was the first failure.
+void write_unreadable_stretch(output_stream& err, int which, std::uint64_t from, std::uint64_t to,
+                              int error_number);
+
+// Before the summary: `bytes` of input `which` in `stretches` stretches could not be read.
+void write_unreadable_total(output_stream& err, int which, std::uint64_t bytes,
+                            std::uint64_t stretches);
 
 // Input `which` (1 or 2) ended `at` bytes from its start offset.
 void write_end_of_input(output_stream& err, int which, std::uint64_t at);

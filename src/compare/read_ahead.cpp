@@ -14,12 +14,14 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <thread>
 
 #include "compare/block.h"
 #include "compare/buffers.h"
 #include "compare/interrupts.h"
+#include "compare/narrowing.h"
 #include "platform.h"
 
 namespace {
@@ -31,10 +33,14 @@ constexpr std::size_t huge_page = std::size_t{2} << 20;
 // While it waits for the medium, the comparison looks for interrupts this often.
 constexpr std::chrono::milliseconds interrupt_check{50};
 
-// Where a handed-on stretch lies in its slot.
-struct stretch {
-    std::size_t at = 0;
-    std::size_t length = 0;
+// Chunks a narrowing thread may have waiting, besides its slots' bytes.
+constexpr std::size_t most_queued = 256;
+
+// A chunk read and not yet handed out.
+struct queued {
+    medium_chunk chunk;
+    bool frees_slot = false;  // a slot is given back once the comparison is done with it
+    bool only_frees = false;  // no chunk: a slot is given back when this is reached
 };
 
 // What the comparison and the thread share. Fields above the mutex are set
@@ -47,8 +53,12 @@ struct shared_reading {
     std::uint64_t offset = 0;
     std::uint64_t alignment = 1;
     std::size_t request = 0;
-    buffer_ptr region;                                   // the slots, one after the other
+    bool keep_going = false;                // narrow failed requests down
+    std::uint64_t medium_end = UINT64_MAX;  // the end of the medium, aligned up, where known
+    buffer_ptr region;                      // the slots, one after the other
     std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
+    buffer_ptr probe;                                    // a sector, for narrowing's probes
+    retry_tally retries;                                 // of the blocks asked for again
 
     std::mutex lock;
     std::condition_variable changed;
@@ -57,11 +67,10 @@ struct shared_reading {
     bool in_read = false;                // the thread is inside a request
     bool at_limit = false;               // the thread waits for the limit to be lifted
     bool finished = false;               // the thread has ended with `last`
-    medium_chunk last;                   // end or error, after every stretch
-    std::array<stretch, requests_ahead> stretches;
-    std::size_t ready = 0;   // stretches read and not yet handed out
-    std::size_t in_use = 0;  // slots read and not yet given back
-    std::size_t fill_at = 0, take_at = 0;
+    medium_chunk last;                   // end or error, after every chunk
+    std::deque<queued> queue;            // read and not yet handed out
+    std::size_t in_use = 0;              // slots read and not yet given back
+    std::size_t fill_at = 0;             // the slot the next request is read into
 
     ~shared_reading()
     {
@@ -158,6 +167,99 @@ void finish(shared_reading& s, chunk_kind kind, int error_number)
     s.changed.notify_all();
 }
 
+// Hands on a chunk: after it, the comparison is past `to`, and the
+// retries of the blocks before that go first. False where the run is over.
+bool hand_on(shared_reading& s, std::unique_lock<std::mutex>& hold, const medium_chunk& chunk,
+             std::uint64_t to, bool frees_slot)
+{
+    while (s.queue.size() >= most_queued && !s.stop)
+        s.changed.wait(hold);
+    if (s.stop)
+        return false;
+    if (!s.retries.blocks.empty())
+        for (const auto& block : take_retries(s.retries, to)) {
+            medium_chunk again;
+            again.kind = chunk_kind::asked_again;
+            again.block = block.first;
+            again.retries = block.second;
+            s.queue.push_back(queued{again, false, false});
+        }
+    s.queue.push_back(queued{chunk, frees_slot, false});
+    s.changed.notify_all();
+    return true;
+}
+
+// What narrowing a failed request finds, handed on as it comes, from the
+// first byte not yet handed on (`delivered`).
+struct narrowing_to_queue : narrowing_report {
+    shared_reading& s;
+    const unsigned char* slot;  // holds the failed request's bytes, from `start`
+    std::uint64_t start;
+    std::uint64_t& delivered;
+
+    narrowing_to_queue(shared_reading& s_, const unsigned char* slot_, std::uint64_t start_,
+                       std::uint64_t& delivered_)
+        : s(s_), slot(slot_), start(start_), delivered(delivered_)
+    {
+    }
+    void asked(std::uint64_t at, std::uint64_t length, bool failed) override
+    {
+        note_request(s.retries, at, length, failed);
+    }
+    void readable(std::uint64_t at, std::size_t length) override
+    {
+        medium_chunk chunk;
+        chunk.data = slot + (std::max(at, delivered) - start);
+        pass_on(chunk, at + length);
+    }
+    void unreadable(std::uint64_t at, std::uint64_t length, int error_number) override
+    {
+        medium_chunk chunk;
+        chunk.kind = chunk_kind::unreadable;
+        chunk.error_number = error_number;
+        pass_on(chunk, at + length);
+    }
+    bool stopping() override
+    {
+        std::lock_guard<std::mutex> hold(s.lock);
+        return s.stop;
+    }
+    void pass_on(medium_chunk& chunk, std::uint64_t to)
+    {
+        if (to <= delivered)
+            return;  // before the start offset, or handed on before a short count
+        chunk.length = static_cast<std::size_t>(to - delivered);
+        std::unique_lock<std::mutex> hold(s.lock);
+        if (hand_on(s, hold, chunk, to, false))
+            delivered = to;
+    }
+};
+
+// Narrows down the request from `start` to `end`, read into `slot`, that
+// failed; returns where the reading stands.
+narrowed narrow_failed(shared_reading& s, std::unique_lock<std::mutex>& hold, unsigned char* slot,
+                       std::uint64_t start, std::uint64_t end, std::uint64_t& delivered)
+{
+    std::uint64_t bound = s.medium_end;
+    if (s.limit)
+        bound = std::min(bound, *s.limit);
+    ++s.in_use;  // the slot is held until every byte of it is handed out
+    s.fill_at = (s.fill_at + 1) % requests_ahead;
+    s.in_read = true;
+    hold.unlock();
+    narrowing_to_queue report(s, slot, start, delivered);
+    auto read = [&s](unsigned char* buffer, std::size_t length, std::uint64_t position) {
+        return read_at(s, buffer, length, position);
+    };
+    narrowed result =
+        narrow_down(read, slot, s.probe.get(), start, end, s.alignment, bound, report);
+    hold.lock();
+    s.in_read = false;
+    s.queue.push_back(queued{medium_chunk{}, false, true});
+    s.changed.notify_all();
+    return result;
+}
+
 // `shared` is the thread's own copy, made by std::thread: it keeps the
 // record alive for as long as the thread runs.
 void read_medium(const std::shared_ptr<shared_reading>& shared)
@@ -166,6 +268,8 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
     const std::uint64_t alignment = s.alignment;
     std::uint64_t delivered = s.offset;  // the next byte to hand on
     bool block_requests = false;         // a large request failed (narrow_to_blocks)
+    std::uint64_t rest_to = 0;           // -k: the end of a request that came back short
+    bool short_again = false;            // -k: and what was left of it came back short too
     std::unique_lock<std::mutex> hold(s.lock);
     for (;;) {
         if (s.stop)
@@ -183,21 +287,30 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
         // hand on (which an unaligned start offset or a short read leaves
         // inside a sector) and asks for `request` bytes; after a failure,
         // for the rest of the block being handed out, its end rounded up to
-        // the alignment. It never passes the limit, rounded up likewise.
+        // the alignment; with -k after a short read, for what is left of
+        // it. It never passes the limit, rounded up likewise.
         const std::uint64_t start = align_down(delivered, alignment);
         const std::uint64_t block_end =
             s.offset + ((delivered - s.offset) / block_size + 1) * block_size;
         const std::uint64_t one_block = align_up(block_end, alignment);
         std::uint64_t end = block_requests ? one_block : start + s.request;
+        if (rest_to > start)
+            end = rest_to;
         if (s.limit)
             end = std::min(end, *s.limit);
         unsigned char* slot = s.slots[s.fill_at];
-        s.in_read = true;
-        hold.unlock();
-        ssize_t n = read_at(s, slot, static_cast<std::size_t>(end - start), start);
-        int failure = errno;
-        hold.lock();
-        s.in_read = false;
+        ssize_t n = -1;
+        int failure = 0;
+        if (!short_again) {
+            s.in_read = true;
+            hold.unlock();
+            n = read_at(s, slot, static_cast<std::size_t>(end - start), start);
+            failure = errno;
+            hold.lock();
+            s.in_read = false;
+            if (s.keep_going)
+                note_request(s.retries, start, end - start, n < 0);
+        }
         if (n < 0) {
             // The medium took uncached reads but refuses them (overlayfs
             // over squashfs does): read on through the cache, where the
@@ -205,6 +318,19 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             if (failure == EINVAL && s.direct && can_drop_cached_pages() &&
                 read_uncached(s.fd, false) && fall_back_to_cache(s))
                 continue;
+            if (s.keep_going) {
+                rest_to = 0;
+                short_again = false;
+                narrowed r = narrow_failed(s, hold, slot, start, end, delivered);
+                if (r.stopped || s.stop)
+                    return;
+                if (r.ended) {
+                    finish(s, chunk_kind::end, 0);
+                    return;
+                }
+                delivered = std::max(delivered, r.next);
+                continue;
+            }
             if (!block_requests && narrow_to_blocks(end, one_block)) {
                 block_requests = true;
                 continue;
@@ -217,13 +343,19 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             finish(s, chunk_kind::end, 0);
             return;
         }
-        s.stretches[s.fill_at] = stretch{static_cast<std::size_t>(delivered - start),
-                                         static_cast<std::size_t>(got - delivered)};
+        if (s.keep_going) {
+            // What is left of a short read is asked for once more, and then narrowed down.
+            short_again = got < end && rest_to != 0;
+            rest_to = got < end ? end : 0;
+        }
+        medium_chunk chunk;
+        chunk.data = slot + (delivered - start);
+        chunk.length = static_cast<std::size_t>(got - delivered);
+        if (!hand_on(s, hold, chunk, got, true))
+            return;
         s.fill_at = (s.fill_at + 1) % requests_ahead;
-        ++s.ready;
         ++s.in_use;
         delivered = got;
-        s.changed.notify_all();
     }
 }
 
@@ -254,7 +386,8 @@ void stop_read_ahead::operator()(read_ahead* reading) const
 }
 
 read_ahead_handle start_read_ahead(const input& in, std::size_t request,
-                                   std::optional<std::uint64_t> limit, medium_caveat& caveat)
+                                   std::optional<std::uint64_t> limit, bool keep_going,
+                                   medium_caveat& caveat)
 {
     auto shared = std::make_shared<shared_reading>();
     shared_reading& s = *shared;
@@ -264,6 +397,10 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     s.offset = in.offset;
     s.alignment = in.alignment;
     s.request = request;
+    s.keep_going = keep_going;
+    s.retries.origin = in.offset;
+    if (in.length)
+        s.medium_end = align_up(in.offset + *in.length, s.alignment);
     if (limit)
         s.limit = align_up(in.offset + *limit, s.alignment);
     const std::size_t slot_size = static_cast<std::size_t>(
@@ -283,6 +420,11 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     prefer_huge_pages(room, region_size);
     for (std::size_t i = 0; i < requests_ahead; ++i)
         s.slots[i] = s.region.get() + i * slot_size;
+    if (keep_going) {
+        s.probe = page_aligned(static_cast<std::size_t>(align_up(s.alignment, page_size)));
+        if (!s.probe)
+            return nullptr;
+    }
     choose_access(s, caveat);
     if (s.drop_around && s.direct)
         // btrfs serves a direct read through the page cache where the buffer
@@ -316,15 +458,17 @@ medium_chunk next_chunk(read_ahead& reading)
         s.changed.notify_all();
     }
     for (;;) {
-        if (s.ready > 0) {
-            const stretch& taken = s.stretches[s.take_at];
-            medium_chunk chunk;
-            chunk.data = s.slots[s.take_at] + taken.at;
-            chunk.length = taken.length;
-            s.take_at = (s.take_at + 1) % requests_ahead;
-            --s.ready;
-            reading.holding = true;
-            return chunk;
+        while (!s.queue.empty() && s.queue.front().only_frees) {
+            s.queue.pop_front();
+            --s.in_use;
+            s.changed.notify_all();
+        }
+        if (!s.queue.empty()) {
+            queued taken = s.queue.front();
+            s.queue.pop_front();
+            reading.holding = taken.frees_slot;
+            s.changed.notify_all();
+            return taken.chunk;
         }
         if (s.finished)
             return s.last;

@@ -35,6 +35,8 @@ enum class chunk_kind {
     error,        // a read failed; `error_number` says why
     limit,        // the reading limit is reached: nothing more until it is lifted
     interrupted,  // a signal ended the run while waiting for the medium
+    unreadable,   // -k: `length` bytes of the input could not be read; `error_number` says why
+    asked_again,  // -k: the bytes of block `block` were asked for `retries` more times
 };
 
 // One stretch of the input, in input order.
@@ -43,6 +45,8 @@ struct medium_chunk {
     const unsigned char* data = nullptr;  // valid until the next chunk is asked for
     std::size_t length = 0;
     int error_number = 0;
+    std::uint64_t block = 0;  // with asked_again: the block's index from the start offset
+    int retries = 0;          // with asked_again
 };
 
 // The thread and what it shares with the comparison (defined in read_ahead.cpp).
@@ -73,10 +77,14 @@ struct medium_caveat {
 // Starts reading `in` (a file or a disk with a descriptor) from its start
 // offset in requests of `request` bytes (a multiple of block_size), none
 // reaching past `limit` bytes from the start offset (rounded up to the
-// medium's alignment). Says in `caveat` what may keep the bytes from coming
-// from the medium alone. Returns nothing when the thread cannot be set up.
+// medium's alignment). A failed request ends the reading, or with
+// `keep_going` is narrowed down (see narrowing.h) and what cannot be read is
+// handed on as unreadable. Says in `caveat` what may keep the bytes from
+// coming from the medium alone. Returns nothing when the thread cannot be
+// set up.
 read_ahead_handle start_read_ahead(const input& in, std::size_t request,
-                                   std::optional<std::uint64_t> limit, medium_caveat& caveat);
+                                   std::optional<std::uint64_t> limit, bool keep_going,
+                                   medium_caveat& caveat);
 
 // The next stretch. The one before it is given back for reuse. Waits for
 // the medium; an interrupt caught meanwhile gives `interrupted`.

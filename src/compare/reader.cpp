@@ -54,42 +54,78 @@ read_outcome next_stream_block(input_reader& reader, const unsigned char*& block
     return read_outcome::block;
 }
 
+// Marks `length` bytes from `at` of the block being gathered as unreadable.
+void add_hole(input_reader& reader, std::size_t at, std::size_t length, int error_number)
+{
+    std::memset(reader.buffer.get() + at, 0, length);
+    if (!reader.holes.empty() && reader.holes.back().at + reader.holes.back().length == at)
+        reader.holes.back().length += length;
+    else
+        reader.holes.push_back(unreadable_span{at, length, error_number});
+}
+
+// The block being handed out is the next one: its retries.
+read_outcome hand_out(input_reader& reader, read_outcome outcome)
+{
+    reader.retries = 0;
+    if (!reader.retries_of.empty()) {
+        auto found = reader.retries_of.find(reader.handed);
+        if (found != reader.retries_of.end())
+            reader.retries = found->second;
+        reader.retries_of.erase(reader.retries_of.begin(),
+                                reader.retries_of.upper_bound(reader.handed));
+    }
+    ++reader.handed;
+    return outcome;
+}
+
 read_outcome next_medium_block(input_reader& reader, const unsigned char*& block,
                                std::size_t& length, int& error_number)
 {
     medium_chunk& chunk = reader.chunk;
     unsigned char* staging = reader.buffer.get();
+    if (reader.staged == 0)
+        reader.holes.clear();
     for (;;) {
-        if (reader.staged == 0 && chunk.length >= block_size) {
+        if (reader.staged == 0 && chunk.kind == chunk_kind::bytes && chunk.length >= block_size) {
             block = chunk.data;
             length = block_size;
             chunk.data += block_size;
             chunk.length -= block_size;
-            return read_outcome::block;
+            return hand_out(reader, read_outcome::block);
         }
         // A block that spans two requests (an unaligned start offset, or a
-        // short read) is gathered in the staging buffer.
+        // short read), or holds bytes that could not be read, is gathered in
+        // the staging buffer.
         std::size_t take = std::min(chunk.length, block_size - reader.staged);
         if (take > 0) {
-            std::memcpy(staging + reader.staged, chunk.data, take);
+            if (chunk.kind == chunk_kind::unreadable) {
+                add_hole(reader, reader.staged, take, chunk.error_number);
+            } else {
+                std::memcpy(staging + reader.staged, chunk.data, take);
+                chunk.data += take;
+            }
             reader.staged += take;
-            chunk.data += take;
             chunk.length -= take;
         }
         block = staging;
         length = reader.staged;
         if (reader.staged == block_size) {
             reader.staged = 0;
-            return read_outcome::block;
+            return hand_out(reader, read_outcome::block);
         }
         medium_chunk next = next_chunk(*reader.medium);
         switch (next.kind) {
         case chunk_kind::bytes:
+        case chunk_kind::unreadable:
             chunk = next;
+            continue;
+        case chunk_kind::asked_again:
+            reader.retries_of[next.block] += next.retries;
             continue;
         case chunk_kind::end:
             reader.staged = 0;
-            return read_outcome::end;
+            return hand_out(reader, read_outcome::end);
         case chunk_kind::error:
             error_number = next.error_number;
             return read_outcome::error;
@@ -103,13 +139,13 @@ read_outcome next_medium_block(input_reader& reader, const unsigned char*& block
 
 }  // namespace
 
-input_reader make_reader(const input& in, std::optional<std::uint64_t> limit)
+input_reader make_reader(const input& in, std::optional<std::uint64_t> limit, bool keep_going)
 {
     input_reader reader;
     reader.source = &in;
     if (in.fd >= 0 && (in.kind == input_kind::file || in.kind == input_kind::disk)) {
         reader.request = in.request != 0 ? in.request : medium_request;
-        reader.medium = start_read_ahead(in, reader.request, limit, reader.caveat);
+        reader.medium = start_read_ahead(in, reader.request, limit, keep_going, reader.caveat);
         if (reader.medium) {
             reader.buffer = page_aligned(block_size);
             return reader;

@@ -8,8 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "compare/block.h"
 #include "compare/buffers.h"
@@ -20,6 +22,13 @@
 // default (1280 KiB). Disks and USB sticks are often bound by the number of
 // requests they serve, and without the page cache files are too.
 constexpr std::size_t medium_request = 40 * block_size;
+
+// Bytes of a block that could not be read (-k).
+struct unreadable_span {
+    std::size_t at = 0;  // from the block's start
+    std::size_t length = 0;
+    int error_number = 0;  // the first failure of the stretch they belong to
+};
 
 // One input, read in requests and handed out a block at a time.
 struct input_reader {
@@ -34,12 +43,19 @@ struct input_reader {
     medium_caveat caveat;      // medium: what may keep its bytes from coming from it alone
     medium_chunk chunk;        // medium: what is left of the stretch being handed out
     std::size_t staged = 0;    // medium: bytes of the next block gathered in `buffer`
+    std::vector<unreadable_span> holes;  // medium: of the block handed out, in order
+    int retries = 0;           // medium: requests for the handed-out block's bytes after one failed
+    std::uint64_t handed = 0;  // medium: blocks handed out
+    std::map<std::uint64_t, int> retries_of;  // medium: by block index, for blocks to come
 };
 
 // A reader of `in`, whose requests never reach past `limit` bytes from its
 // start offset until the limit is lifted. Requests are `in.request` bytes
 // (a multiple of block_size), or what suits the input's kind where that is 0.
-input_reader make_reader(const input& in, std::optional<std::uint64_t> limit = std::nullopt);
+// With `keep_going`, a medium's bytes that cannot be read are handed out
+// as holes in their blocks (see read_ahead.h).
+input_reader make_reader(const input& in, std::optional<std::uint64_t> limit = std::nullopt,
+                         bool keep_going = false);
 
 // What reading a block came to.
 enum class read_outcome {
@@ -51,9 +67,9 @@ enum class read_outcome {
 };
 
 // Hands out the next block: `length` bytes at `block`, valid until the next
-// call. A read error is met at the same block as reading a block at a time
-// meets it; on error `error_number` holds its errno. After `limit`, the same
-// bytes come again, and more once the limit is lifted.
+// call, as are `reader.holes` and `reader.retries`. A read error is met at the same block as
+// reading a block at a time meets it; on error `error_number` holds its errno. After `limit`, the
+// same bytes come again, and more once the limit is lifted.
 read_outcome next_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
                         int& error_number);
 
