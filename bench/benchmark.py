@@ -22,14 +22,25 @@ each); the ideal is both read at once by dd iflag=direct bs=4M. A medium that
 fails from the first sector past an image shows that nothing past the image
 is asked for.
 
+With -k on damaged media (the same model, failing in chosen areas, each
+failed request costing a set time): an image with three bad areas, checked
+against cmp -l over the readable bytes and the model's request log; the same
+without -k against a reference build (--reference, a tandemcheck built before
+-k); a medium dead from its middle; a readable island in a dead stretch; a
+loop device with 2048-byte sectors. Clean media are timed with -k and
+without, in the cold and media groups.
+
     python3 bench/benchmark.py [--rounds N] [--size-mib N] [--device-mib N]
                                [--media-mib N] [--only GROUP,...] [--keep]
+                               [--reference PATH]
 
-Groups: cache (inputs in the page cache, terminal), cold, devices, media, memory.
+Groups: cache (inputs in the page cache, terminal), cold, devices, media,
+damaged, memory.
 """
 import argparse
 import json
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -175,8 +186,10 @@ def cold_files(work, tandemcheck, options):
     medians = timed_rounds([
         (ideal, both_at_once(a, b)),
         ("tandemcheck", f"'{tandemcheck}' -a '{a}' -b '{b}' >/dev/null 2>&1"),
+        ("tandemcheck -k", f"'{tandemcheck}' -k -a '{a}' -b '{b}' >/dev/null 2>&1"),
     ], options.rounds, lambda: (drop_file_cache(a), drop_file_cache(b)))
-    table(f"two cold {options.size_mib} MiB files on this machine's disk", medians, [ideal])
+    table(f"two cold {options.size_mib} MiB files on this machine's disk", medians,
+          [ideal, "tandemcheck"])
     drop_file_cache(a)
     drop_file_cache(b)
     subprocess.run([tandemcheck, "-a", a, "-b", b], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -240,10 +253,12 @@ def slow_media(work, tandemcheck, options):
         medians = timed_rounds([
             (ideal, both_at_once(m1, m2)),
             ("tandemcheck", f"'{tandemcheck}' -a '{m1}' -b '{m2}' >/dev/null 2>&1"),
+            ("tandemcheck -k", f"'{tandemcheck}' -k -a '{m1}' -b '{m2}' >/dev/null 2>&1"),
             ("one after the other", f"dd if='{m1}' of=/dev/null bs=4M iflag=direct status=none; "
                                     f"dd if='{m2}' of=/dev/null bs=4M iflag=direct status=none"),
         ], options.rounds, lambda: None)
-        table(f"{options.media_mib} MiB on each of two slow media, as files", medians, [ideal])
+        table(f"{options.media_mib} MiB on each of two slow media, as files", medians,
+              [ideal, "tandemcheck"])
 
         if shutil.which("losetup"):
             for medium in media:
@@ -284,6 +299,169 @@ def slow_media(work, tandemcheck, options):
             furthest = max((int(o) + int(n) for o, n in (line.split() for line in f)), default=0)
         print(f"\nan image of {length} bytes on a medium unreadable from byte {run_out} on:")
         print(f"  exit status {status}, {elapsed * 1000:.0f} ms, furthest request ends at byte {furthest}")
+    finally:
+        for device in devices:
+            subprocess.run(["losetup", "-d", device])
+        for server, mountpoint in mounted:
+            unmount_medium(server, mountpoint)
+
+
+def have_fuse():
+    have_fusepy = os.access("/usr/bin/python3", os.X_OK) and subprocess.run(
+        ["/usr/bin/python3", "-c", "import fusepy"], stderr=subprocess.DEVNULL).returncode == 0
+    return os.geteuid() == 0 and os.path.exists("/dev/fuse") and shutil.which("fusermount3") \
+        and have_fusepy
+
+
+def stretches_in(err):
+    """The unreadable stretches a run reports, as (file, from, to)."""
+    return [(int(f), int(a), int(b)) for f, a, b in
+            re.findall(r"^tandemcheck\(\): file (\d) unreadable from (\d+) to (\d+): ", err, re.M)]
+
+
+def differences_in(err):
+    """The DIFFERENCE lines of a run, as (position, byte 1, byte 2)."""
+    return [(int(p), int(x), int(y)) for p, x, y in
+            re.findall(r"^DIFFERENCE count=(\d+)  file1=(\d+) \S+  file2=(\d+) ", err, re.M)]
+
+
+def readable_differences(image, copy, bad):
+    """cmp -l over the bytes outside the bad areas, as (position, byte 1, byte 2)."""
+    out = subprocess.run(["cmp", "-l", image, copy], capture_output=True, text=True).stdout
+    found = []
+    for line in out.splitlines():
+        position, x, y = line.split()
+        position = int(position) - 1
+        if not any(a <= position < b for a, b in bad):
+            found.append((position, int(x, 8), int(y, 8)))
+    return found
+
+
+def most_asks(log, sector=4096):
+    """The most requests any one sector was asked for in, from the model's log."""
+    asks = {}
+    with open(log) as f:
+        for line in f:
+            offset, length = map(int, line.split())
+            for s in range(offset // sector, (offset + length + sector - 1) // sector):
+                asks[s] = asks.get(s, 0) + 1
+    return max(asks.values(), default=0)
+
+
+def damaged_media(work, tandemcheck, options):
+    """-k on media that cannot be read in places."""
+    print("\ndamaged media with -k (FUSE model)")
+    if not have_fuse():
+        print("  skipped: needs root, /dev/fuse, fusermount3 and python3-fusepy")
+        return
+    MiB, sector = 1 << 20, 4096
+    mounted, devices = [], []
+
+    def run(*args):
+        start = time.perf_counter()
+        p = subprocess.run([tandemcheck, *args], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        return p.returncode, p.stderr.decode(errors="replace"), time.perf_counter() - start
+
+    def medium_of(name, data, *model):
+        backing = os.path.join(work, name + ".img")
+        with open(backing, "wb") as out:
+            out.write(data)
+        mountpoint = os.path.join(work, name)
+        server, medium = mount_medium(backing, mountpoint, *model)
+        mounted.append((server, mountpoint))
+        return backing, medium
+
+    def verdict(ok):
+        return "holds" if ok else "FAILS"
+
+    try:
+        # Three bad areas of 1, 2 and 5 sectors in different blocks; the copy
+        # also differs in readable bytes and inside one bad area.
+        data = bytearray(os.urandom(64 * MiB))
+        image = os.path.join(work, "damaged_image")
+        with open(image, "wb") as out:
+            out.write(data)
+        bad = [(3 * MiB + 5 * sector, 3 * MiB + 6 * sector),
+               (17 * MiB + 2 * sector, 17 * MiB + 4 * sector),
+               (40 * MiB + 5 * sector, 40 * MiB + 10 * sector)]  # across a block border
+        for position in (1000, 3 * MiB + 5 * sector + 7, 17 * MiB + 10, 40 * MiB + 12 * sector,
+                         63 * MiB + 99):
+            data[position] ^= 0x5a
+        log = os.path.join(work, "damaged.log")
+        copy, medium = medium_of("damaged", data, "--latency-ms", "0.2", "--mb-per-s", "400",
+                                 "--log", log, *[a for b in bad for a in ("--bad", f"{b[0]}:{b[1]}")])
+        status, err, seconds = run("-k", "-a", image, "-b", medium)
+        expected = readable_differences(image, copy, bad)
+        found = differences_in(err)
+        stretches = stretches_in(err)
+        asks = most_asks(log)
+        print(f"  64 MiB image, bad areas of 1, 2 and 5 sectors: exit {status}, {seconds:.2f} s")
+        print(f"    DIFFERENCE lines {len(found)}, cmp -l over the readable bytes {len(expected)}: "
+              f"{verdict(found == expected)}")
+        print(f"    stretches {stretches}: {verdict(stretches == [(2, a, b) for a, b in bad])}")
+        print(f"    most requests for one sector: {asks}: {verdict(asks <= 4 and status == 1)}")
+        if options.reference:
+            status_new, err_new, _ = run("-a", image, "-b", medium)
+            p = subprocess.run([options.reference, "-a", image, "-b", medium],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            status_old, err_old = p.returncode, p.stderr.decode(errors="replace")
+            print(f"    without -k, against the reference build: exit {status_new} and {status_old}, "
+                  f"standard error {'the same' if err_new == err_old else 'DIFFERENT'}: "
+                  f"{verdict(status_new == status_old and err_new == err_old)}")
+
+        # Dead from 64 MiB to the end of 128 MiB, 20 ms a failed request.
+        data = bytearray(os.urandom(128 * MiB))
+        image = os.path.join(work, "dead_image")
+        with open(image, "wb") as out:
+            out.write(data)
+        copy_data = bytearray(data)
+        for position in (5, 30 * MiB + 3, 64 * MiB - 1):
+            copy_data[position] ^= 0xff
+        log = os.path.join(work, "dead.log")
+        copy, medium = medium_of("dead", copy_data, "--fail-from", str(64 * MiB), "--fail-ms", "20",
+                                 "--log", log)
+        status, err, seconds = run("-k", "-a", image, "-b", medium)
+        with open(log) as f:
+            requests = sum(1 for _ in f)
+        stretches = stretches_in(err)
+        found = differences_in(err)
+        expected = readable_differences(image, copy, [(64 * MiB, 128 * MiB)])
+        print(f"  128 MiB, unreadable from 64 MiB on, 20 ms a failed request: exit {status}, "
+              f"{seconds:.2f} s, {requests} requests: {verdict(seconds <= 10 and status == 1)}")
+        print(f"    stretches {stretches}: {verdict(stretches == [(2, 64 * MiB, 128 * MiB)])}; "
+              f"DIFFERENCE lines {len(found)} = cmp -l before it {len(expected)}: "
+              f"{verdict(found == expected)}")
+
+        # A readable island of 2 MiB in a dead stretch of 32 MiB.
+        data = os.urandom(64 * MiB)
+        image = os.path.join(work, "island_image")
+        with open(image, "wb") as out:
+            out.write(data)
+        first = (8 * MiB + 3 * sector, 24 * MiB + 3 * sector)
+        second = (26 * MiB + 3 * sector, 40 * MiB + 3 * sector)
+        copy, medium = medium_of("island", data, "--latency-ms", "0.2", "--mb-per-s", "400",
+                                 "--bad", f"{first[0]}:{first[1]}", "--bad", f"{second[0]}:{second[1]}")
+        status, err, seconds = run("-k", "-a", image, "-b", medium)
+        stretches = stretches_in(err)
+        print(f"  a 2 MiB island in 32 MiB unreadable: exit {status}, {seconds:.2f} s, "
+              f"stretches {stretches}: {verdict(stretches == [(2, *first), (2, *second)])}")
+
+        # A loop device with 2048-byte sectors, bad in areas off the 4 KiB grid.
+        if shutil.which("losetup"):
+            data = os.urandom(32 * MiB)
+            image = os.path.join(work, "dvd_image")
+            with open(image, "wb") as out:
+                out.write(data)
+            areas = [(5 * MiB + 2048, 5 * MiB + 3 * 2048), (20 * MiB + 6144, 20 * MiB + 8192)]
+            copy, medium = medium_of("dvd", data, "--latency-ms", "0.2", "--mb-per-s", "400",
+                                     *[a for b in areas for a in ("--bad", f"{b[0]}:{b[1]}")])
+            device = subprocess.run(["losetup", "--sector-size", "2048", "-f", "--show", medium],
+                                    check=True, capture_output=True, text=True).stdout.strip()
+            devices.append(device)
+            status, err, seconds = run("-k", "-a", image, "-b", device)
+            stretches = stretches_in(err)
+            print(f"  a loop device with 2048-byte sectors: exit {status}, "
+                  f"stretches {stretches}: {verdict(stretches == [(2, *a) for a in areas])}")
     finally:
         for device in devices:
             subprocess.run(["losetup", "-d", device])
@@ -395,7 +573,9 @@ def main():
     parser.add_argument("--size-mib", type=int, default=1024)
     parser.add_argument("--device-mib", type=int, default=256)
     parser.add_argument("--media-mib", type=int, default=64)
-    parser.add_argument("--only", default="cache,cold,devices,media,memory",
+    parser.add_argument("--reference", default=None,
+                        help="a tandemcheck built before -k, to compare runs without -k with")
+    parser.add_argument("--only", default="cache,cold,devices,media,damaged,memory",
                         help="the groups to run, comma-separated")
     parser.add_argument("--keep", action="store_true", help="keep the build and input folder")
     options = parser.parse_args()
@@ -416,6 +596,8 @@ def main():
             simulate_devices(work, tandemcheck, options)
         if "media" in groups:
             slow_media(work, tandemcheck, options)
+        if "damaged" in groups:
+            damaged_media(work, tandemcheck, options)
         if "memory" in groups:
             peak_sizes(p, tandemcheck, options)
     finally:
