@@ -676,9 +676,13 @@ TEST_F(Media, InterruptsAndEndsNeverWaitForAStalledMedium)
     write_file(image, data);
     const std::string pipe = path("pipe");
     ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
-    for (bool interrupt : {false, true}) {
-        // Every request past the first 1280 KiB stalls for an hour.
-        const std::string medium = slow_medium(backing, {"--stall-from", std::to_string(40 * B)});
+    for (int way : {0, 1, 2}) {
+        // Every request past the first 1280 KiB stalls for an hour; or with
+        // -k, fails after 300 ms, so that the run is narrowing it down.
+        const bool interrupt = way > 0, keep_going = way == 2;
+        const std::string medium =
+            slow_medium(backing, {keep_going ? "--fail-from" : "--stall-from",
+                                  std::to_string(40 * B), "--fail-ms", "300"});
         if (medium.empty())
             GTEST_SKIP() << skip_reason;
         bool ended = false;
@@ -705,10 +709,13 @@ TEST_F(Media, InterruptsAndEndsNeverWaitForAStalledMedium)
         // a thread inside a request to a stalled FUSE medium cannot be
         // stopped: the sanitizer build would wait for it, which the tool
         // itself never does.
-        process_result p =
-            run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", TANDEMCHECK_BINARY, "-a",
-                         interrupt ? image : pipe, "-b", medium},
-                        options);
+        std::vector<std::string> args = {
+            "/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", TANDEMCHECK_BINARY,
+            "-a",           interrupt ? image : pipe,      "-b",
+            medium};
+        if (keep_going)
+            args.push_back("-k");
+        process_result p = run_program(args, options);
         if (writer.joinable())
             writer.join();
         EXPECT_TRUE(ended) << "the run waited for the medium";
