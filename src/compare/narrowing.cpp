@@ -75,9 +75,11 @@ narrowed narrow_down(const medium_read& read, unsigned char* buffer, unsigned ch
     int first_failure = 0;  // of that run
     int failure = 0;
     auto done = [&](std::uint64_t next, bool ended) { return narrowed{next, ended, false}; };
+    // A block's worth, or a sector where sectors are larger.
+    const std::uint64_t piece = std::max<std::uint64_t>(block_size, sector);
     while (at < end) {
-        // One block's worth, or what is left of the stretch.
-        const std::uint64_t piece_end = std::min(at + block_size, end);
+        // One piece, or what is left of the stretch.
+        const std::uint64_t piece_end = std::min(at + piece, end);
         ssize_t n = ask(read, report, buffer + (at - start), piece_end - at, at, failure);
         if (report.stopping())
             return narrowed{at, false, true};
@@ -112,7 +114,7 @@ narrowed narrow_down(const medium_read& read, unsigned char* buffer, unsigned ch
                 first_failure = failure;
             report.unreadable(at, sector, first_failure);
             run += sector;
-            if (run >= block_size) {
+            if (run >= piece) {
                 narrowed skipped =
                     skip_over(read, probe, at + sector, sector, bound, first_failure, report);
                 if (skipped.stopped || skipped.next >= end)
