@@ -622,10 +622,26 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
          {},
          true,
          false},
+        // One sector of 2048 bytes, in the middle of a 4 KiB page.
+        {100 * 4096,
+         0,
+         1,
+         "\n" +
+             difference_line(difference{2 * B + 100, static_cast<unsigned char>(data[2 * B + 100]),
+                                        static_cast<unsigned char>(~data[2 * B + 100]), 0, 100,
+                                        2}) +
+             "tandemcheck(): file 2 unreadable from 69632 to 71680" + io +
+             "retries=17 read block\nEOF found in file1 at 327680\n" +
+             "tandemcheck(): file 2: 2048 bytes in 1 stretch could not be read\n" +
+             "\n\nReady, 327680 bytes read, 1 errors found, 1 defective blocks\n",
+         {"69632:71680"},
+         true,
+         true,
+         true},
     };
     for (const row& r : rows) {
-        const std::string name =
-            std::to_string(r.fail_from + r.offset) + (r.bad.empty() ? "" : "bad");
+        const std::string name = std::to_string(r.fail_from + r.offset) +
+                                 (r.bad.empty() ? "" : "bad") + (r.dvd ? "dvd" : "");
         const std::string backing = path("backing" + name);
         std::string copy = data;
         if (!r.bad.empty()) {
