@@ -124,16 +124,27 @@ TEST(Console, AFailureGoesBelowTheNewestLine)
         "tandemcheck(): file 2 ended at 32768, before file 1 did: the copy is incomplete\n";
     const std::string summary = "\n\nReady, 32768 bytes read, 0 errors found, 0 defective blocks\n";
     struct row {
-        bool read_error;  // else an incomplete copy
+        bool read_error;  // else an incomplete copy, or with -k unreadable bytes
         std::string out, err;
+        bool unreadable = false;
     };
     const std::vector<row> rows = {
         {true, line_at_0 + line_at_32768 + "\n",
          "tandemcheck(): fread file 2():: Input/output error\n" + summary},
         {false, line_at_0 + "\033[K" + line_at_32768 + "\n",
          "EOF found in file2 at 32768\n" + incomplete + summary},
+        // A stretch that goes on to the end is told at the end, before the totals.
+        {false, line_at_0 + "\033[K" + line_at_32768 + "\n",
+         "EOF found in file2 at 32768\n"
+         "tandemcheck(): file 2 unreadable from 4096 to 32768: Input/output error\n"
+         "tandemcheck(): file 2: 28672 bytes in 1 stretch could not be read\n" +
+             summary,
+         true},
     };
     for (const row& r : rows) {
+        unreadable_tallies unreadable;
+        if (r.unreadable)
+            unreadable[1] = unreadable_tally{28672, 1, unreadable_stretch{4096, 32768, EIO}};
         screen s(true);
         progress_meter meter;
         console_pass(s.con, at(0), meter, 0);
@@ -145,8 +156,9 @@ TEST(Console, AFailureGoesBelowTheNewestLine)
             console_pass(s.con, at(32768), meter, 20);
         }
         // The summary that follows finds the figures on screen already.
-        EXPECT_TRUE(console_run_ended(s.con, r.read_error ? run_end::read_error : run_end::finished,
-                                      at(32768), meter, shortfall{2, 32768, false}));
+        EXPECT_TRUE(console_run_ended(
+            s.con, r.read_error ? run_end::read_error : run_end::finished, at(32768), meter,
+            r.unreadable ? shortfall{} : shortfall{2, 32768, false}, unreadable));
         EXPECT_EQ(r.out, s.out.text()) << r.read_error;
         EXPECT_EQ(r.err, s.err.text()) << r.read_error;
     }
