@@ -431,6 +431,10 @@ def damaged_media(work, tandemcheck, options):
         print(f"    stretches {stretches}: {verdict(stretches == [(2, 64 * MiB, 128 * MiB)])}; "
               f"DIFFERENCE lines {len(found)} = cmp -l before it {len(expected)}: "
               f"{verdict(found == expected)}")
+        dead = peak_kib([tandemcheck, "-k", "-a", image, "-b", medium])
+        clean = peak_kib([tandemcheck, "-k", "-a", image, "-b", image])
+        print(f"    peak resident size {dead / 1024:.2f} MiB; "
+              f"{clean / 1024:.2f} MiB over two clean files, the same image")
 
         # A readable island of 2 MiB in a dead stretch of 32 MiB.
         data = os.urandom(64 * MiB)
