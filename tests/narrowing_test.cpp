@@ -67,6 +67,17 @@ struct memory_medium {
     }
 };
 
+// Narrows down, over `medium`, the request from `start` to `end` that failed.
+narrowed narrow(memory_medium& medium, unsigned char* buffer, std::uint64_t start,
+                std::uint64_t end, std::uint64_t bound, narrowing_report& report)
+{
+    std::vector<unsigned char> probe(medium.sector);
+    auto read = [&](unsigned char* b, std::size_t length, std::uint64_t at) {
+        return medium.read(b, length, at);
+    };
+    return narrow_down(read, buffer, probe.data(), start, end, medium.sector, bound, report);
+}
+
 // What narrowing told, checked as it comes.
 struct recorded : narrowing_report {
     std::uint64_t start = 0;
@@ -113,114 +124,37 @@ TEST(Narrowing, EveryReadableSectorIsReadAndEveryUnreadableOneLocated)
         int most_requests;  // the failed request included
     };
     const std::uint64_t R = 40 * block_size;  // a large request
+    // clang-format off
     const std::vector<row> rows = {
-        {"one bad sector",
-         64 * M,
-         4096,
-         {{R / 2, R / 2 + 4096}},
-         0,
-         R,
-         64 * M,
-         {{R / 2, R / 2 + 4096}},
-         R,
-         false,
-         1 + 40 + 8},
-        {"two sectors of 512 across a block boundary",
-         64 * M,
-         512,
+        {"one bad sector", 64 * M, 4096, {{R / 2, R / 2 + 4096}},
+         0, R, 64 * M, {{R / 2, R / 2 + 4096}}, R, false, 1 + 40 + 8},
+        {"two sectors of 512 across a block border", 64 * M, 512,
          {{3 * block_size - 512, 3 * block_size + 512}},
-         0,
-         R,
-         64 * M,
-         {{3 * block_size - 512, 3 * block_size + 512}},
-         R,
-         false,
-         1 + 40 + 2 * 64},
-        {"five sectors of 2048, from a start that is not the first",
-         64 * M,
-         2048,
+         0, R, 64 * M, {{3 * block_size - 512, 3 * block_size + 512}}, R, false, 1 + 40 + 2 * 64},
+        {"five sectors of 2048, from a start that is not the first", 64 * M, 2048,
          {{R + 2048, R + 6 * 2048}},
-         R,
-         2 * R,
-         64 * M,
-         {{R + 2048, R + 6 * 2048}},
-         2 * R,
-         false,
-         1 + 40 + 16},
+         R, 2 * R, 64 * M, {{R + 2048, R + 6 * 2048}}, 2 * R, false, 1 + 40 + 16},
         // Dead from just past 1 MiB to the end: the end is found by steps and bisection.
-        {"unreadable to the end of the medium",
-         128 * M,
-         4096,
-         {{M + 4096, 128 * M}},
-         M,
-         M + R,
-         128 * M,
-         {{M + 4096, 128 * M}},
-         128 * M,
-         false,
-         160},
-        {"the same with sectors of 512",
-         128 * M,
-         512,
-         {{M + 512, 128 * M}},
-         M,
-         M + R,
-         128 * M,
-         {{M + 512, 128 * M}},
-         128 * M,
-         false,
-         260},
+        {"unreadable to the end of the medium", 128 * M, 4096, {{M + 4096, 128 * M}},
+         M, M + R, 128 * M, {{M + 4096, 128 * M}}, 128 * M, false, 160},
+        {"the same with sectors of 512", 128 * M, 512, {{M + 512, 128 * M}},
+         M, M + R, 128 * M, {{M + 512, 128 * M}}, 128 * M, false, 260},
         // An island of 2 MiB in a stretch of 32 MiB is found, and both ends exactly.
-        {"a readable island",
-         64 * M,
-         4096,
-         {{4 * M, 20 * M + 12288}, {22 * M + 12288, 36 * M}},
-         4 * M,
-         4 * M + R,
-         64 * M,
-         {{4 * M, 20 * M + 12288}},
-         20 * M + 12288,
-         false,
-         120},
+        {"a readable island", 64 * M, 4096, {{4 * M, 20 * M + 12288}, {22 * M + 12288, 36 * M}},
+         4 * M, 4 * M + R, 64 * M, {{4 * M, 20 * M + 12288}}, 20 * M + 12288, false, 120},
         // Nothing is asked for at the bound or past it (the reading limit).
-        {"held at the limit",
-         64 * M,
-         4096,
-         {{M, 64 * M}},
-         M,
-         M + R,
-         10 * M,
-         {{M, 10 * M}},
-         10 * M,
-         false,
-         80},
-        {"a stretch that ends inside the failed request",
-         64 * M,
-         4096,
-         {{0, block_size + 4096}},
-         0,
-         R,
-         64 * M,
-         {{0, block_size + 4096}},
-         R,
-         false,
-         80},
+        {"held at the limit", 64 * M, 4096, {{M, 64 * M}},
+         M, M + R, 10 * M, {{M, 10 * M}}, 10 * M, false, 80},
+        {"a stretch that ends inside the failed request", 64 * M, 4096, {{0, block_size + 4096}},
+         0, R, 64 * M, {{0, block_size + 4096}}, R, false, 80},
         // The medium ends inside the request, in the middle of a sector.
-        {"the end of the medium",
-         100 * K + 100,
-         4096,
-         {{40 * K, 44 * K}},
-         0,
-         R,
-         104 * K,
-         {{40 * K, 44 * K}},
-         100 * K + 100,
-         true,
-         20},
+        {"the end of the medium", 100 * K + 100, 4096, {{40 * K, 44 * K}},
+         0, R, 104 * K, {{40 * K, 44 * K}}, 100 * K + 100, true, 20},
     };
+    // clang-format on
     for (const row& r : rows) {
         memory_medium medium{r.size, r.sector, r.bad, {}, 0};
-        std::vector<unsigned char> buffer(r.end - r.start), probe(r.sector);
+        std::vector<unsigned char> buffer(r.end - r.start);
         // The large request that failed.
         ASSERT_GT(0, medium.read(buffer.data(), buffer.size(), r.start)) << r.label;
         recorded report;
@@ -228,10 +162,7 @@ TEST(Narrowing, EveryReadableSectorIsReadAndEveryUnreadableOneLocated)
         report.buffer = buffer.data();
         report.told_to = r.start;
         ++report.requests;
-        narrowed result =
-            narrow_down([&](unsigned char* b, std::size_t length,
-                            std::uint64_t at) { return medium.read(b, length, at); },
-                        buffer.data(), probe.data(), r.start, r.end, r.sector, r.bound, report);
+        narrowed result = narrow(medium, buffer.data(), r.start, r.end, r.bound, report);
 
         EXPECT_EQ(shown(r.unreadable), shown(report.unreadable_spans)) << r.label;
         EXPECT_EQ(r.next, result.next) << r.label;
@@ -253,14 +184,11 @@ TEST(Narrowing, StopsAtOnceWhenTheRunIsOver)
 {
     for (int stop_after : {1, 2, 10, 30, 60}) {
         memory_medium medium{128 * M, 4096, {{4096, 128 * M}}, {}, 0};
-        std::vector<unsigned char> buffer(40 * block_size), probe(4096);
+        std::vector<unsigned char> buffer(40 * block_size);
         recorded report;
         report.buffer = buffer.data();
         report.stop_after = stop_after;
-        narrowed result =
-            narrow_down([&](unsigned char* b, std::size_t length,
-                            std::uint64_t at) { return medium.read(b, length, at); },
-                        buffer.data(), probe.data(), 0, buffer.size(), 4096, 128 * M, report);
+        narrowed result = narrow(medium, buffer.data(), 0, buffer.size(), 128 * M, report);
         EXPECT_TRUE(result.stopped) << stop_after;
         EXPECT_EQ(stop_after, report.requests) << stop_after;
     }
