@@ -31,6 +31,26 @@ std::size_t next_difference(const unsigned char* block1, const unsigned char* bl
     return from;
 }
 
+// Tells each byte that differs from `from` up to `to` of a block as a
+// DIFFERENCE line, and counts it; `before(i)` is called first for each,
+// to tell what comes before position i.
+template <typename Before>
+void tell_differences(const unsigned char* block1, const unsigned char* block2, std::size_t from,
+                      std::size_t to, compare_tally& tally, console& con, Before before)
+{
+    difference d{0, 0, 0, 0, 0, tally.block};
+    for (std::size_t i = next_difference(block1, block2, from, to); i < to;
+         i = next_difference(block1, block2, i + 1, to)) {
+        before(i);
+        d.position = tally.count + i;
+        d.byte1 = block1[i];
+        d.byte2 = block2[i];
+        d.errors = tally.errors++;
+        d.i = static_cast<int>(i);
+        console_difference(con, d);
+    }
+}
+
 // Where a read stopped the run, how; else run_end::going.
 run_end stopped_by(const block_read& r)
 {
@@ -82,7 +102,7 @@ struct stretch_end {
 
 // Takes a block's holes of input `which` (the first `length` bytes of it,
 // from `count`) into `tally`: stretches that begin, go on and end. Those
-// that end are added to `ended`. Returns the unreadable bytes.
+// that end are added to `ended`. Returns the block's unreadable bytes.
 std::uint64_t take_holes(const block_read& r, int which, std::uint64_t count, std::size_t length,
                          unreadable_tally& tally, std::vector<stretch_end>& ended)
 {
@@ -105,6 +125,7 @@ std::uint64_t take_holes(const block_read& r, int which, std::uint64_t count, st
             }
             tally.open->to = count + hole_end;
             bytes += hole_end - hole.at;
+            tally.bytes += hole_end - hole.at;
             if (hole_end < length)
                 close_at(hole_end);
         }
@@ -146,24 +167,18 @@ bool compare_damaged_block(run_state& run, std::size_t length, console& con)
     std::vector<stretch_end> ended;
     const block_read* reads[2] = {&run.read1, &run.read2};
     std::uint64_t unreadable = 0;
-    for (int k = 0; k < 2; ++k) {
-        std::uint64_t bytes =
+    for (int k = 0; k < 2; ++k)
+        unreadable +=
             take_holes(*reads[k], k + 1, run.tally.count, length, run.unreadable[k], ended);
-        run.unreadable[k].bytes += bytes;
-        unreadable += bytes;
-    }
     std::stable_sort(ended.begin(), ended.end(),
                      [](const stretch_end& a, const stretch_end& b) { return a.at < b.at; });
     const unsigned char* block1 = run.read1.block;
     const unsigned char* block2 = run.read2.block;
-    bool differs = false;
-    if (unreadable == 0) {
-        differs = std::memcmp(block1, block2, length) != 0;
-        if (!differs) {
-            for (const stretch_end& e : ended)
-                console_unreadable(con, e.which, e.stretch, false);
-            return con.err.error == 0;
-        }
+    if (unreadable == 0 && std::memcmp(block1, block2, length) == 0) {
+        // Only stretches that ended at the block's start: no report of its own.
+        for (const stretch_end& e : ended)
+            console_unreadable(con, e.which, e.stretch, false);
+        return con.err.error == 0;
     }
     console_block_differs(con);
     auto next_end = ended.begin();
@@ -171,21 +186,10 @@ bool compare_damaged_block(run_state& run, std::size_t length, console& con)
         for (; next_end != ended.end() && next_end->at <= at; ++next_end)
             console_unreadable(con, next_end->which, next_end->stretch, true);
     };
-    difference d{0, 0, 0, 0, 0, run.tally.block};
     std::size_t run_end = 0;
     for (std::size_t at = skip_holes(reads, 0, length, run_end); at < length;
-         at = skip_holes(reads, run_end, length, run_end)) {
-        for (std::size_t i = next_difference(block1, block2, at, run_end); i < run_end;
-             i = next_difference(block1, block2, i + 1, run_end)) {
-            tell_ended_by(i);
-            d.position = run.tally.count + i;
-            d.byte1 = block1[i];
-            d.byte2 = block2[i];
-            d.errors = run.tally.errors++;
-            d.i = static_cast<int>(i);
-            console_difference(con, d);
-        }
-    }
+         at = skip_holes(reads, run_end, length, run_end))
+        tell_differences(block1, block2, at, run_end, run.tally, con, tell_ended_by);
     tell_ended_by(length);
     ++run.tally.dblocks;
     return console_block_done(con, run.read1.retries + run.read2.retries);
@@ -256,16 +260,7 @@ bool compare_block(const unsigned char* block1, const unsigned char* block2, std
     if (std::memcmp(block1, block2, length) == 0)
         return true;
     console_block_differs(con);
-    difference d{0, 0, 0, 0, 0, tally.block};
-    for (std::size_t i = next_difference(block1, block2, 0, length); i < length;
-         i = next_difference(block1, block2, i + 1, length)) {
-        d.position = tally.count + i;
-        d.byte1 = block1[i];
-        d.byte2 = block2[i];
-        d.errors = tally.errors++;
-        d.i = static_cast<int>(i);
-        console_difference(con, d);
-    }
+    tell_differences(block1, block2, 0, length, tally, con, [](std::size_t) {});
     ++tally.dblocks;
     return console_block_done(con, retries);
 }

@@ -132,7 +132,8 @@ narrowed narrow_down(const medium_read& read, unsigned char* buffer, unsigned ch
 void note_request(retry_tally& tally, std::uint64_t at, std::uint64_t length, bool failed)
 {
     const std::uint64_t to = at + length;
-    if (to <= tally.origin || length == 0)
+    // Only blocks a request failed for are counted: most requests touch none.
+    if ((!failed && tally.blocks.empty()) || to <= tally.origin || length == 0)
         return;
     at = std::max(at, tally.origin);
     const std::uint64_t last = (to - 1 - tally.origin) / block_size;
