@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,12 @@
 #include <sys/disk.h>
 #elif defined(__APPLE__) && __has_include(<sys/disk.h>)
 #include <sys/disk.h>
+#endif
+
+#if defined(__APPLE__)
+#include <CommonCrypto/CommonDigest.h>
+#else
+#include <openssl/evp.h>
 #endif
 
 std::optional<disk_facts> disk_facts_of(int fd, const struct stat& st)
@@ -250,6 +257,177 @@ std::string disk_behind(const struct stat& st)
 #endif
     return "";
 }
+
+#if defined(__APPLE__)
+// macOS: CommonCrypto, from the SDK; it has no OpenSSL of its own. MD5 and
+// SHA-1 are deprecated there for new protocols, but publishers' lists still
+// give them, and checking a download against one is what they are for.
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
+struct running_digest {
+    digest_algorithm algorithm;
+    union {
+        CC_MD5_CTX md5;
+        CC_SHA1_CTX sha1;
+        CC_SHA256_CTX sha256;  // SHA-224 too
+        CC_SHA512_CTX sha512;  // SHA-384 too
+    };
+};
+
+void end_digest::operator()(running_digest* digest) const
+{
+    delete digest;
+}
+
+digest_handle start_digest(digest_algorithm algorithm)
+{
+    digest_handle digest(new running_digest);
+    digest->algorithm = algorithm;
+    switch (algorithm) {
+    case digest_algorithm::md5:
+        CC_MD5_Init(&digest->md5);
+        break;
+    case digest_algorithm::sha1:
+        CC_SHA1_Init(&digest->sha1);
+        break;
+    case digest_algorithm::sha224:
+        CC_SHA224_Init(&digest->sha256);
+        break;
+    case digest_algorithm::sha256:
+        CC_SHA256_Init(&digest->sha256);
+        break;
+    case digest_algorithm::sha384:
+        CC_SHA384_Init(&digest->sha512);
+        break;
+    case digest_algorithm::sha512:
+        CC_SHA512_Init(&digest->sha512);
+        break;
+    }
+    return digest;
+}
+
+void add_to_digest(running_digest& digest, const unsigned char* data, std::size_t length)
+{
+    // CommonCrypto takes at most 4 GiB less a byte at a time (CC_LONG).
+    while (length > 0) {
+        const CC_LONG piece = static_cast<CC_LONG>(std::min<std::size_t>(length, 1u << 30));
+        switch (digest.algorithm) {
+        case digest_algorithm::md5:
+            CC_MD5_Update(&digest.md5, data, piece);
+            break;
+        case digest_algorithm::sha1:
+            CC_SHA1_Update(&digest.sha1, data, piece);
+            break;
+        case digest_algorithm::sha224:
+            CC_SHA224_Update(&digest.sha256, data, piece);
+            break;
+        case digest_algorithm::sha256:
+            CC_SHA256_Update(&digest.sha256, data, piece);
+            break;
+        case digest_algorithm::sha384:
+            CC_SHA384_Update(&digest.sha512, data, piece);
+            break;
+        case digest_algorithm::sha512:
+            CC_SHA512_Update(&digest.sha512, data, piece);
+            break;
+        }
+        data += piece;
+        length -= piece;
+    }
+}
+
+std::string finish_digest(running_digest& digest)
+{
+    unsigned char bytes[CC_SHA512_DIGEST_LENGTH];
+    std::size_t length = 0;
+    switch (digest.algorithm) {
+    case digest_algorithm::md5:
+        CC_MD5_Final(bytes, &digest.md5);
+        length = CC_MD5_DIGEST_LENGTH;
+        break;
+    case digest_algorithm::sha1:
+        CC_SHA1_Final(bytes, &digest.sha1);
+        length = CC_SHA1_DIGEST_LENGTH;
+        break;
+    case digest_algorithm::sha224:
+        CC_SHA224_Final(bytes, &digest.sha256);
+        length = CC_SHA224_DIGEST_LENGTH;
+        break;
+    case digest_algorithm::sha256:
+        CC_SHA256_Final(bytes, &digest.sha256);
+        length = CC_SHA256_DIGEST_LENGTH;
+        break;
+    case digest_algorithm::sha384:
+        CC_SHA384_Final(bytes, &digest.sha512);
+        length = CC_SHA384_DIGEST_LENGTH;
+        break;
+    case digest_algorithm::sha512:
+        CC_SHA512_Final(bytes, &digest.sha512);
+        length = CC_SHA512_DIGEST_LENGTH;
+        break;
+    }
+    return std::string(reinterpret_cast<const char*>(bytes), length);
+}
+#pragma clang diagnostic pop
+#else
+// Linux and the BSDs: libcrypto's EVP digests (OpenSSL; LibreSSL on
+// DragonFly, with the same interface), which use the processor's SHA
+// extensions or vector units where it has them.
+struct running_digest {
+    EVP_MD_CTX* context = nullptr;
+    ~running_digest() { EVP_MD_CTX_free(context); }
+};
+
+void end_digest::operator()(running_digest* digest) const
+{
+    delete digest;
+}
+
+digest_handle start_digest(digest_algorithm algorithm)
+{
+    const EVP_MD* md = nullptr;
+    switch (algorithm) {
+    case digest_algorithm::md5:
+        md = EVP_md5();
+        break;
+    case digest_algorithm::sha1:
+        md = EVP_sha1();
+        break;
+    case digest_algorithm::sha224:
+        md = EVP_sha224();
+        break;
+    case digest_algorithm::sha256:
+        md = EVP_sha256();
+        break;
+    case digest_algorithm::sha384:
+        md = EVP_sha384();
+        break;
+    case digest_algorithm::sha512:
+        md = EVP_sha512();
+        break;
+    }
+    digest_handle digest(new running_digest);
+    digest->context = EVP_MD_CTX_new();
+    if (md == nullptr || digest->context == nullptr ||
+        EVP_DigestInit_ex(digest->context, md, nullptr) != 1)
+        return nullptr;
+    return digest;
+}
+
+void add_to_digest(running_digest& digest, const unsigned char* data, std::size_t length)
+{
+    EVP_DigestUpdate(digest.context, data, length);
+}
+
+std::string finish_digest(running_digest& digest)
+{
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(digest.context, bytes, &length) != 1)
+        return "";
+    return std::string(reinterpret_cast<const char*>(bytes), length);
+}
+#endif
 
 std::string posix_option_string(const char* options)
 {

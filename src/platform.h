@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -60,6 +61,29 @@ bool mostly_compressed(int fd);
 // The disk that the FUSE file system holding `st` reads, where it reads one
 // (through_disk), else empty.
 std::string disk_behind(const struct stat& st);
+
+// The checksums a publisher's list may give.
+enum class digest_algorithm { md5, sha1, sha224, sha256, sha384, sha512 };
+
+// A digest being computed, in the system's library (defined in platform.cpp).
+struct running_digest;
+
+// Gives a running digest's memory back to its library.
+struct end_digest {
+    void operator()(running_digest* digest) const;
+};
+
+// A running digest, owned.
+using digest_handle = std::unique_ptr<running_digest, end_digest>;
+
+// A fresh digest of `algorithm`, or nothing where the library cannot make one.
+digest_handle start_digest(digest_algorithm algorithm);
+
+// Adds `length` bytes at `data` to `digest`.
+void add_to_digest(running_digest& digest, const unsigned char* data, std::size_t length);
+
+// The digest of every byte added, as raw bytes; `digest` is spent.
+std::string finish_digest(running_digest& digest);
 
 // `options` for getopt, made to stop at the first operand as POSIX says.
 std::string posix_option_string(const char* options);

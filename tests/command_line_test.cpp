@@ -95,6 +95,7 @@ TEST(CommandLine, AcceptedCommandLinesFillTheSettings)
         std::uint64_t offset1, offset2;
         int debug;
         bool keep = false;
+        std::optional<std::string> checksum = std::nullopt;
     };
     const std::string long_name(64 * 1024, 'n');
     const std::vector<row> rows = {
@@ -104,6 +105,9 @@ TEST(CommandLine, AcceptedCommandLinesFillTheSettings)
         {{"-dax", "-by", "-o512", "-p", "7"}, "x", "y", 512, 7, 1},
         {{"-dkax", "-by", "-o512", "-p", "7"}, "x", "y", 512, 7, 1, true},
         {{"-a", "x", "-k", "-b", "y"}, "x", "y", 0, 0, 0, true},
+        {{"-dax", "-sSHA256SUMS", "-by", "-o512", "-p", "7"}, "x", "y", 512, 7, 1, false,
+         "SHA256SUMS"},
+        {{"-a", "x", "-b", "y", "-s", "a", "-s", " 9F "}, "x", "y", 0, 0, 0, false, " 9F "},
         {{"-a", "x", "-b", "y", "-o", "100", "-o", "200"}, "x", "y", 200, 0, 0},
         {{"-a", "x", "-b", "y", "-o", "abc", "-p", "0x800"}, "x", "y", 0, 0, 0},
         {{"-a", "", "-b", " spaced name "}, "", " spaced name ", 0, 0, 0},
@@ -132,6 +136,7 @@ TEST(CommandLine, AcceptedCommandLinesFillTheSettings)
         EXPECT_EQ(r.offset2, s.offset2) << label;
         EXPECT_EQ(r.debug, s.debug_mode) << label;
         EXPECT_EQ(r.keep, s.keep_going) << label;
+        EXPECT_EQ(r.checksum, s.checksum) << label;
         EXPECT_EQ("", run.out) << label;
         EXPECT_EQ(r.debug ? "filename1=x filename2=y offset1=512 offset2=7\n" : "", run.err)
             << label;

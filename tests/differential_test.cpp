@@ -153,3 +153,56 @@ TEST_F(Differential, AgreesWithCmpOnRandomPairs)
 }
 
 }  // namespace
+
+namespace {
+
+// Each sum tool, and the name -s writes for its algorithm.
+struct sum_tool {
+    std::string program;
+    std::string algorithm;
+};
+
+TEST_F(Differential, TheImagesChecksumAgreesWithTheSumTools)
+{
+    const std::vector<sum_tool> tools = {
+        {"md5sum", "MD5"}, {"sha1sum", "SHA-1"}, {"sha256sum", "SHA-256"}, {"sha512sum", "SHA-512"}};
+    std::mt19937 generator(20261210);
+    // Lengths from the start offset: none, a byte, a block less one, a
+    // partial last block, and past the first large request of 40 blocks.
+    const std::vector<std::size_t> lengths = {0, 1, block_size - 1, 3 * block_size + 777,
+                                              41 * block_size + 5};
+    for (const sum_tool& tool : tools) {
+        if (!have_program(tool.program))
+            GTEST_SKIP() << tool.program << " is not installed";
+        for (std::size_t k = 0; k < lengths.size(); ++k) {
+            const std::size_t length = lengths[k];
+            const std::uint64_t offset1 = 2 * (generator() % 3000) + 1;
+            const std::uint64_t offset2 = generator() % 3000;
+            const std::string image = random_bytes(offset1 + length, generator());
+            // Now and then the copy ends first: the rest of the image is hashed all the same.
+            const std::size_t copied = k % 2 == 1 ? length - length / 3 : length;
+            write_file(path("image"), image);
+            write_file(path("copy"), random_bytes(offset2, generator()) +
+                                         image.substr(offset1, copied));
+            write_file(path("part"), image.substr(offset1));
+            process_result sum = run_program({"/usr/bin/env", tool.program, path("part")});
+            const std::string hex = sum.out.substr(0, sum.out.find(' '));
+            // A digest given, and the tool's own list, whose one line names another file.
+            write_file(path("SUMS"), sum.out);
+            const std::string label = tool.program + ", length " + std::to_string(length);
+            for (const std::string& given : {hex, path("SUMS")}) {
+                process_result ours =
+                    run_tandemcheck({"-a", path("image"), "-o", std::to_string(offset1), "-b",
+                                     path("copy"), "-p", std::to_string(offset2), "-s", given});
+                const std::string said = "tandemcheck(): file 1 " + tool.algorithm + " " + hex +
+                                         ": as given" +
+                                         (given == hex ? "" : " for " + path("part") + " in " + given) +
+                                         "\n\n\nReady, " + std::to_string(copied) + " bytes";
+                EXPECT_NE(std::string::npos, ours.err.find(said)) << label << "\n" << ours.err;
+                EXPECT_EQ(0, ours.status) << label;
+            }
+        }
+    }
+}
+
+}  // namespace

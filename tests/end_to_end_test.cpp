@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -17,6 +18,14 @@
 namespace {
 
 constexpr std::uint64_t B = block_size;
+
+// `hex` in capitals.
+std::string upper(std::string hex)
+{
+    for (char& c : hex)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return hex;
+}
 
 const std::string ready0 = "\n\nReady, 0 bytes read, 0 errors found, 0 defective blocks\n";
 
@@ -230,6 +239,142 @@ TEST_F(EndToEnd, ACopyFileShorterThanItsImageFailsOnlyWhenBothAreReadFromTheirSt
         process_result p = run_tandemcheck(r.args);
         EXPECT_EQ(r.status, p.status) << r.args[1] << " " << r.args[3];
         EXPECT_EQ(r.err, p.err) << r.args[1] << " " << r.args[3];
+    }
+}
+
+TEST_F(EndToEnd, TheImagesChecksumFromListsAsPublishersShipThem)
+{
+    if (!have_program("sha256sum") || !have_program("sha512sum"))
+        GTEST_SKIP() << "sha256sum and sha512sum are not installed";
+    const std::string data = random_bytes(3 * B + 100, 41);
+    mkdir(path("images").c_str(), 0755);
+    const std::string image = file("images/debian.iso", data);
+    const std::string copy = file("copy.img", data);
+    file("images/netinst.iso", "another image");
+    // A list with `*` markers, names in a folder and CRLF endings, and a
+    // BSD-style one, each written by the tools for both images.
+    const std::string folder_sh = "cd '" + folder + "' && ";
+    process_result sha256 = run_program(
+        {"/bin/sh", "-c", folder_sh + "sha256sum -b ./images/debian.iso images/netinst.iso"});
+    process_result sha512 = run_program(
+        {"/bin/sh", "-c", folder_sh + "sha512sum --tag images/netinst.iso images/debian.iso"});
+    std::string crlf;
+    for (char c : sha256.out)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::string list256 = file("SHA256SUMS", "# the images\r\n" + crlf);
+    const std::string list512 = file("CHECKSUM.SHA512", sha512.out);
+    const std::string hex256 = sha256_of(data);
+    const std::string hex512 = sha512.out.substr(sha512.out.rfind(" = ") + 3, 128);
+    const std::string ended =
+        "EOF found in file1 at 98404\nEOF found in file2 at 98404\n";
+    const std::string ready = "\n\nReady, 98404 bytes read, 0 errors found, 0 defective blocks\n";
+    struct row {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    std::vector<row> rows = {
+        {{"-a", image, "-b", copy, "-s", list256},
+         0,
+         ended + "tandemcheck(): file 1 SHA-256 " + hex256 +
+             ": as given for ./images/debian.iso in " + list256 + "\n" + ready},
+        {{"-a", image, "-b", copy, "-s", list512},
+         0,
+         ended + "tandemcheck(): file 1 SHA-512 " + hex512 +
+             ": as given for images/debian.iso in " + list512 + "\n" + ready},
+        // A digest copied from a web page, in capitals.
+        {{"-a", copy, "-b", image, "-s", upper(hex256)},
+         0,
+         ended + "tandemcheck(): file 1 SHA-256 " + hex256 + ": as given\n" + ready},
+    };
+    for (const row& r : rows) {
+        process_result p = run_tandemcheck(r.args);
+        EXPECT_EQ(r.status, p.status) << r.args.back();
+        EXPECT_EQ(r.err, p.err) << r.args.back();
+    }
+
+    // The image damaged after its list was written, and copied as it is:
+    // the copy verifies, the image does not.
+    std::string damaged = data;
+    damaged[3 * B + 99] = static_cast<char>(~damaged[3 * B + 99]);
+    write_file(image, damaged);
+    write_file(copy, damaged);
+    process_result p = run_tandemcheck({"-a", image, "-b", copy, "-s", list256});
+    EXPECT_EQ(1, p.status);
+    EXPECT_EQ(ended + "tandemcheck(): file 1 SHA-256 " + sha256_of(damaged) +
+                  ": NOT as given for ./images/debian.iso in " + list256 + " (" + hex256 + ")\n" +
+                  ready,
+              p.err);
+}
+
+TEST_F(EndToEnd, APipeIsHashedAsItIsRead)
+{
+    const std::string data = random_bytes(45 * B + 3, 42);
+    const std::string copy = file("copy", data);
+    const std::string hex = sha256_of(data);
+    const std::string tail = "EOF found in file1 at 1474563\nEOF found in file2 at 1474563\n"
+                             "tandemcheck(): file 1 SHA-256 " +
+                             hex + ": as given\n";
+    // A pipe and a file, either way round: the image is file 1.
+    process_result piped = run_tandemcheck({"-a", fifo("pipe1", data), "-b", copy, "-s", hex});
+    EXPECT_EQ(0, piped.status);
+    EXPECT_EQ(tail, piped.err.substr(0, tail.size()));
+    process_result second = run_tandemcheck({"-a", copy, "-b", fifo("pipe2", data), "-s", hex});
+    EXPECT_EQ(0, second.status);
+    EXPECT_EQ(tail, second.err.substr(0, tail.size()));
+    // A pipe whose writer stops short of the copy: its checksum is its own.
+    const std::string cut = data.substr(0, 2 * B + 1);
+    process_result short_pipe =
+        run_tandemcheck({"-a", fifo("pipe3", cut), "-b", copy, "-s", hex});
+    EXPECT_EQ(1, short_pipe.status);
+    EXPECT_NE(std::string::npos,
+              short_pipe.err.find("tandemcheck(): file 1 SHA-256 " + sha256_of(cut) +
+                                  ": NOT as given (" + hex + ")\n"))
+        << short_pipe.err;
+}
+
+TEST_F(EndToEnd, AChecksumThatCannotBeCheckedFailsBeforeAnythingIsRead)
+{
+    const std::string data = random_bytes(B, 43);
+    const std::string image = file("image.iso", data);
+    const std::string copy = file("copy", data);
+    const std::string h1(64, '1'), h2(64, '2');
+    const std::string two = file("TWO", h1 + "  a.iso\n" + h2 + "  b.iso\n");
+    const std::string conflicting =
+        file("CONFLICTING", h1 + "  image.iso\n" + h2 + "  ./image.iso\n");
+    const std::string empty = file("EMPTY", "# no checksums\n");
+    struct row {
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const std::vector<row> rows = {
+        {{"-a", image, "-b", copy, "-s", path("missing")},
+         "tandemcheck(): could not read checksum list " + path("missing") +
+             ": No such file or directory, aborting.\n"},
+        {{"-a", image, "-b", copy, "-s", folder},
+         "tandemcheck(): could not read checksum list " + folder + ": Is a directory, aborting.\n"},
+        {{"-a", image, "-b", copy, "-s", two},
+         "tandemcheck(): checksum list " + two + " has no line for image.iso, aborting.\n"},
+        {{"-a", image, "-b", copy, "-s", conflicting},
+         "tandemcheck(): checksum list " + conflicting +
+             " gives different checksums for image.iso, aborting.\n"},
+        {{"-a", image, "-b", copy, "-s", empty},
+         "tandemcheck(): checksum list " + empty + " holds no checksum line, aborting.\n"},
+        {{"-a", image, "-b", copy, "-s", h1.substr(1) + "x"},
+         "tandemcheck(): digest " + h1.substr(1) + "x is not hexadecimal, aborting.\n"},
+        {{"-a", image, "-b", copy, "-s", h1.substr(2)},
+         "tandemcheck(): digest " + h1.substr(2) +
+             " has a length no checksum has (MD5 32 digits, SHA-1 40, SHA-224 56, SHA-256 64, "
+             "SHA-384 96, SHA-512 128), aborting.\n"},
+        {{"-a", "/dev/zero", "-b", "/dev/null", "-s", h1},
+         "tandemcheck(): -s checks an image, a file or a pipe, and both inputs are disks or "
+         "devices, aborting.\n"},
+    };
+    for (const row& r : rows) {
+        process_result p = run_tandemcheck(r.args);
+        EXPECT_EQ(1, p.status) << r.args.back();
+        EXPECT_EQ(banner, p.out) << r.args.back();
+        EXPECT_EQ(r.err, p.err) << r.args.back();
     }
 }
 

@@ -102,31 +102,38 @@ TEST(InputLengths, WhichInputIsTheImage)
     using k = input_kind;
     struct row {
         input input1, input2;
-        int image;  // 1, 2, or 0 for neither
+        int image;     // 1, 2, or 0 for neither
+        int checksum;  // the input -s hashes: 1, 2, or 0 for neither
     };
     input at_offset = described(k::file, 300);
     at_offset.offset = 512;
     const std::vector<row> rows = {
-        {described(k::file, 300), described(k::disk, 200), 1},
-        {described(k::disk, 200), described(k::file, 300), 2},
-        {described(k::pipe, std::nullopt), described(k::disk, 200), 1},
-        {described(k::disk, 200), described(k::pipe, std::nullopt), 2},
+        {described(k::file, 300), described(k::disk, 200), 1, 1},
+        {described(k::disk, 200), described(k::file, 300), 2, 2},
+        {described(k::pipe, std::nullopt), described(k::disk, 200), 1, 1},
+        {described(k::disk, 200), described(k::pipe, std::nullopt), 2, 2},
         // Two files read from their starts: the one given first.
-        {described(k::file, 200), described(k::file, 300), 1},
-        {described(k::file, 300), described(k::file, 200), 1},
+        {described(k::file, 200), described(k::file, 300), 1, 1},
+        {described(k::file, 300), described(k::file, 200), 1, 1},
         // A partition inside an image, entered at an offset.
-        {described(k::file, 300), at_offset, 0},
-        {at_offset, described(k::file, 300), 0},
-        {described(k::disk, 300), described(k::disk, 200), 0},
-        {described(k::file, 300), described(k::pipe, std::nullopt), 0},
-        {described(k::device, std::nullopt), described(k::disk, 200), 0},
-        {described(k::file, 300), described(k::device, std::nullopt), 0},
+        {described(k::file, 300), at_offset, 0, 1},
+        {at_offset, described(k::file, 300), 0, 1},
+        {described(k::disk, 300), described(k::disk, 200), 0, 0},
+        {described(k::file, 300), described(k::pipe, std::nullopt), 0, 1},
+        {described(k::pipe, std::nullopt), described(k::file, 300), 0, 1},
+        {described(k::device, std::nullopt), described(k::disk, 200), 0, 0},
+        {described(k::file, 300), described(k::device, std::nullopt), 0, 1},
+        {described(k::device, std::nullopt), described(k::pipe, std::nullopt), 0, 2},
+        {described(k::device, std::nullopt), described(k::device, std::nullopt), 0, 0},
     };
     for (const row& r : rows) {
         const input* image = image_of(r.input1, r.input2);
         const int found = image == &r.input1 ? 1 : image == &r.input2 ? 2 : 0;
-        EXPECT_EQ(r.image, found) << static_cast<int>(r.input1.kind) << "/"
-                                  << static_cast<int>(r.input2.kind);
+        const std::string label =
+            std::to_string(static_cast<int>(r.input1.kind)) + "/" +
+            std::to_string(static_cast<int>(r.input2.kind));
+        EXPECT_EQ(r.image, found) << label;
+        EXPECT_EQ(r.checksum, checksum_image_of(r.input1, r.input2)) << label;
     }
 }
 

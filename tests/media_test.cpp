@@ -496,7 +496,11 @@ TEST_F(Media, ADiskThatEndsBeforeItsImageFailsTheRun)
         bool piped;  // -a is a pipe fed from the file a
         int status;
         std::string err;
+        std::string checksum = "";  // -s: a digest given, where the row checks one
     };
+    // -s: where the copy ends first, the rest of the image is read and hashed.
+    const std::string image_sha = sha256_of(data);
+    const std::string as_given = " SHA-256 " + image_sha + ": as given\n";
     const std::string ready_disk =
         "\n\nReady, 131072 bytes read, 0 errors found, 0 defective blocks\n";
     const std::string ready_short =
@@ -505,6 +509,18 @@ TEST_F(Media, ADiskThatEndsBeforeItsImageFailsTheRun)
         {image, small, false, 1, "EOF found in file2 at 131072\n" + incomplete2 + ready_disk},
         {small, image, false, 1, "EOF found in file1 at 131072\n" + incomplete1 + ready_disk},
         {image, small, true, 1, "EOF found in file2 at 131072\n" + incomplete2 + ready_disk},
+        {image, small, false, 1,
+         "EOF found in file2 at 131072\n" + incomplete2 + "tandemcheck(): file 1" + as_given +
+             ready_disk,
+         image_sha},
+        {small, image, false, 1,
+         "EOF found in file1 at 131072\n" + incomplete1 + "tandemcheck(): file 2" + as_given +
+             ready_disk,
+         image_sha},
+        {image, small, true, 1,
+         "EOF found in file2 at 131072\n" + incomplete2 + "tandemcheck(): file 1" + as_given +
+             ready_disk,
+         image_sha},
         // The image ends first: the normal case.
         {short_image, large, false, 0, "EOF found in file1 at 107400\n" + ready_short},
         {small_backing, small, false, 0,
@@ -530,13 +546,16 @@ TEST_F(Media, ADiskThatEndsBeforeItsImageFailsTheRun)
          "\n\nReady, 0 bytes read, 0 errors found, 0 defective blocks\n"},
     };
     for (const row& r : rows) {
-        const std::string label = r.a + (r.piped ? " (piped)" : "") + " / " + r.b;
+        const std::string label =
+            r.a + (r.piped ? " (piped)" : "") + " / " + r.b + (r.checksum.empty() ? "" : " -s");
+        const std::string sum = r.checksum.empty() ? "" : " -s " + r.checksum;
         process_result p =
             r.piped ? run_program({"/bin/sh", "-c",
                                    "cat '" + r.a +
                                        "' | exec " TANDEMCHECK_BINARY " -a /dev/stdin -b '" + r.b +
-                                       "'"})
-                    : run_tandemcheck({"-a", r.a, "-b", r.b});
+                                       "'" + sum})
+                    : r.checksum.empty() ? run_tandemcheck({"-a", r.a, "-b", r.b})
+                                         : run_tandemcheck({"-a", r.a, "-b", r.b, "-s", r.checksum});
         EXPECT_EQ(r.status, p.status) << label;
         EXPECT_EQ(r.err, p.err) << label;
     }
@@ -582,6 +601,7 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
         bool keep_going = false;            // -k
         bool whole = true;                  // `err` is all of standard error, else its end
         bool dvd = false;  // read through a loop device with 2048-byte sectors, as a DVD drive
+        bool checked = false;  // the medium is the image, given with -a and -s
     };
     const std::string failed = "tandemcheck(): fread file 2():: Input/output error\n";
     const std::string ready3 = "\n\nReady, 98304 bytes read, 0 errors found, 0 defective blocks\n";
@@ -638,10 +658,26 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
          true,
          true,
          true},
+        // -s on the damaged medium as the image: read to its end, past the
+        // copy and through the 1 MiB behind it, which is dead too.
+        {3 * B + 8192, 0, 1,
+         "tandemcheck(): fread file 1():: Input/output error\n"
+         "tandemcheck(): file 1 SHA-256 not computed: Input/output error\n" +
+             ready3,
+         {}, false, true, false, true},
+        {3 * B + 8192, 0, 1,
+         "EOF found in file2 at 327680\n"
+         "tandemcheck(): file 2 ended at 327680, before file 1 did: the copy is incomplete\n"
+         "tandemcheck(): file 1 unreadable from 106496 to 327680" +
+             io + "tandemcheck(): file 1: 221184 bytes in 1 stretch could not be read\n" +
+             "tandemcheck(): file 1 SHA-256 not computed: 1269760 bytes could not be read\n" +
+             "\n\nReady, 327680 bytes read, 0 errors found, 7 defective blocks\n",
+         {}, true, false, false, true},
     };
     for (const row& r : rows) {
         const std::string name = std::to_string(r.fail_from + r.offset) +
-                                 (r.bad.empty() ? "" : "bad") + (r.dvd ? "dvd" : "");
+                                 (r.bad.empty() ? "" : "bad") + (r.dvd ? "dvd" : "") +
+                                 (r.checked ? "sum" : "") + (r.keep_going ? "k" : "");
         const std::string backing = path("backing" + name);
         std::string copy = data;
         if (!r.bad.empty()) {
@@ -659,13 +695,15 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
         if (r.dvd && (medium = loop_device(medium, "2048")).empty())
             GTEST_SKIP() << skip_reason;
         std::vector<std::string> args = {"-a", image, "-b", medium, "-p", std::to_string(r.offset)};
+        if (r.checked)
+            args = {"-a", medium, "-b", image, "-s", sha256_of(data)};
         if (r.keep_going)
             args.push_back("-k");
         process_result p = run_tandemcheck(args);
         const std::string label = "failing from " + std::to_string(r.fail_from) + ", offset " +
                                   std::to_string(r.offset) + (r.bad.empty() ? "" : ", bad areas") +
                                   (r.keep_going ? ", -k" : "") +
-                                  (r.dvd ? ", 2048-byte sectors" : "");
+                                  (r.dvd ? ", 2048-byte sectors" : "") + (r.checked ? ", -s" : "");
         EXPECT_EQ(r.status, p.status) << label;
         if (r.whole)
             EXPECT_EQ(r.err, p.err) << label;

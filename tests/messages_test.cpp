@@ -12,6 +12,11 @@
 
 namespace {
 
+// What -s expects, from a list and as a digest given.
+const expected_checksum listed{digest_algorithm::sha256, "9f86d0", "./images/debian.iso",
+                               "SHA256SUMS"};
+const expected_checksum given{digest_algorithm::md5, "900150", "", ""};
+
 TEST(Messages, EachTextAsItStands)
 {
     compare_tally tally;
@@ -53,6 +58,32 @@ TEST(Messages, EachTextAsItStands)
          "tandemcheck(): file 1 (stick/copy) may be read from memory, not its medium: cannot "
          "drop the cached pages of /dev/sdb1: Permission denied; verify as root, or unmount and "
          "mount the file system again first\n"},
+        {[](output_stream& err) {
+             write_checksum_verdict(err, checksum_verdict{1, listed, "9f86d0", 0, 0});
+         },
+         "tandemcheck(): file 1 SHA-256 9f86d0: as given for ./images/debian.iso in "
+         "SHA256SUMS\n"},
+        {[](output_stream& err) {
+             write_checksum_verdict(err, checksum_verdict{2, listed, "00aa11", 0, 0});
+         },
+         "tandemcheck(): file 2 SHA-256 00aa11: NOT as given for ./images/debian.iso in "
+         "SHA256SUMS (9f86d0)\n"},
+        {[](output_stream& err) {
+             write_checksum_verdict(err, checksum_verdict{1, given, "900150", 0, 0});
+         },
+         "tandemcheck(): file 1 MD5 900150: as given\n"},
+        {[](output_stream& err) {
+             write_checksum_verdict(err, checksum_verdict{1, given, "a9993e", 0, 0});
+         },
+         "tandemcheck(): file 1 MD5 a9993e: NOT as given (900150)\n"},
+        {[](output_stream& err) {
+             write_checksum_verdict(err, checksum_verdict{2, listed, "", 4096, 0});
+         },
+         "tandemcheck(): file 2 SHA-256 not computed: 4096 bytes could not be read\n"},
+        {[](output_stream& err) {
+             write_checksum_verdict(err, checksum_verdict{1, given, "", 0, EIO});
+         },
+         "tandemcheck(): file 1 MD5 not computed: Input/output error\n"},
         {[&](output_stream& err) { write_summary(err, tally); },
          "\n\nReady, 4294967296 bytes read, 3 errors found, 1 defective blocks\n"},
         {[](output_stream& err) { write_output_failure(err, ENOSPC); },

@@ -1,5 +1,8 @@
 #include "test_support.h"
 
+#include "compare/checksum.h"
+#include "platform.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -76,6 +79,13 @@ std::string printed(const char* format, ...)
     int n = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     return std::string(text, static_cast<std::size_t>(n));
+}
+
+std::string sha256_of(const std::string& bytes)
+{
+    digest_handle digest = start_digest(digest_algorithm::sha256);
+    add_to_digest(*digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return hex_of(finish_digest(*digest));
 }
 
 std::string pattern_bytes(std::size_t length)

@@ -48,6 +48,9 @@ std::string random_bytes(std::size_t length, std::uint32_t seed);
 // What snprintf gives for `format`: the fast formatting must match it.
 std::string printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The SHA-256 of `bytes`, in lower-case hexadecimal.
+std::string sha256_of(const std::string& bytes);
+
 // Bytes whose value at position i is i % 251, so that expected reports can
 // be written out by hand.
 std::string pattern_bytes(std::size_t length);

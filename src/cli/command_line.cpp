@@ -75,7 +75,7 @@ command_line parse_command_line(int argc, char* argv[], std::FILE* out, std::FIL
     command_line result;
     run_settings& settings = result.settings;
     restart_option_parsing();
-    const std::string options = posix_option_string("a:b:dhko:p:");
+    const std::string options = posix_option_string("a:b:dhko:p:s:");
     int c;
     while ((c = getopt(argc, argv, options.c_str())) != -1) {
         switch (c) {
@@ -98,6 +98,13 @@ command_line parse_command_line(int argc, char* argv[], std::FILE* out, std::FIL
             break;
         case 'o':
             read_offset(optarg, settings.offset1);
+            break;
+        case 's':
+            settings.checksum = duplicate_name(optarg);
+            if (!settings.checksum) {
+                std::fprintf(err, "Could not allocate space for the checksum, aborting.\n");
+                return stop(exit_trouble);
+            }
             break;
         case 'p':
             read_offset(optarg, settings.offset2);

@@ -19,7 +19,7 @@ struct command_line {
     run_settings settings;
 };
 
-// Writes the banner, parses argv ("a:b:dho:p:", POSIX rules) and checks that
+// Writes the banner, parses argv ("a:b:dhko:p:s:", POSIX rules) and checks that
 // both inputs were named. Messages go to `out` and `err`; the option parser's
 // own diagnostics go to the process's standard error.
 command_line parse_command_line(int argc, char* argv[], std::FILE* out, std::FILE* err);

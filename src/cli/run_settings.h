@@ -14,6 +14,7 @@ struct run_settings {
     std::uint64_t offset2 = 0;             // start offset in the second input (-p)
     int debug_mode = 0;                    // 1 with -d: trace lines on standard error
     bool keep_going = false;               // -k: read on past what a medium cannot read
+    std::optional<std::string> checksum;   // -s: a checksum list, or a digest, for the image
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compare/console.h"
+#include "compare/hashing.h"
 #include "compare/interrupts.h"
 #include "compare/lockstep.h"
 #include "exit_status.h"
@@ -244,6 +245,27 @@ run_end pass(run_state& run, console& con, clock_function clock)
     return caught_interrupt() != 0 ? run_end::interrupted : run_end::going;
 }
 
+// -s: reads the image on to its end where the comparison stopped before
+// it, and says what its checksum came to; nothing where an interrupt came
+// first.
+std::optional<checksum_verdict> judge_checksum(const checksum_check& check, input_reader& image,
+                                               image_hash* hash)
+{
+    checksum_verdict verdict;
+    verdict.which = check.which;
+    verdict.expected = check.expected;
+    const read_outcome rest = read_rest(image, verdict.error_number);
+    if (rest == read_outcome::interrupted)
+        return std::nullopt;
+    if (!hash)
+        return verdict;  // no digest could be started
+    const hash_result hashed = finish_hashing(*hash);
+    verdict.unreadable = hashed.unreadable;
+    if (rest == read_outcome::end && hashed.unreadable == 0)
+        verdict.hex = hex_of(hashed.digest);
+    return verdict;
+}
+
 }  // namespace
 
 clock_reading read_system_clock()
@@ -266,14 +288,19 @@ bool compare_block(const unsigned char* block1, const unsigned char* block2, std
 }
 
 run_result run_comparison(input& input1, input& input2, console& con, clock_function clock,
-                          bool keep_going)
+                          bool keep_going, const checksum_check* check)
 {
     run_result result;
     progress_meter meter;
+    std::shared_ptr<image_hash> hash;
+    if (check)
+        hash = start_image_hash(check->expected.algorithm);
     {
         run_state run;
-        run.reader1 = make_reader(input1, reading_limit(input1, input2), keep_going);
-        run.reader2 = make_reader(input2, reading_limit(input2, input1), keep_going);
+        run.reader1 = make_reader(input1, reading_limit(input1, input2), keep_going,
+                                  check && check->which == 1 ? hash : nullptr);
+        run.reader2 = make_reader(input2, reading_limit(input2, input1), keep_going,
+                                  check && check->which == 2 ? hash : nullptr);
         console_caveat(con, 1, input1.name, run.reader1.caveat);
         console_caveat(con, 2, input2.name, run.reader2.caveat);
         meter_start(run.meter, clock().seconds);
@@ -284,6 +311,12 @@ run_result run_comparison(input& input1, input& input2, console& con, clock_func
             const input* inputs[2] = {&input1, &input2};
             const block_read* reads[2] = {&run.read1, &run.read2};
             result.missing = shortfall_of(inputs, reads, run.tally.count);
+        }
+        if (check && (result.end == run_end::finished || result.end == run_end::read_error)) {
+            result.checksum =
+                judge_checksum(*check, check->which == 1 ? run.reader1 : run.reader2, hash.get());
+            if (!result.checksum)
+                result.end = run_end::interrupted;
         }
         result.tally = run.tally;
         result.unreadable = run.unreadable;
@@ -296,11 +329,13 @@ run_result run_comparison(input& input1, input& input2, console& con, clock_func
     std::fclose(input2.stream);
     input1.stream = input2.stream = nullptr;
 
-    bool written =
-        console_run_ended(con, result.end, result.tally, meter, result.missing, result.unreadable);
+    bool written = console_run_ended(con, result.end, result.tally, meter, result.missing,
+                                     result.unreadable,
+                                     result.checksum ? &*result.checksum : nullptr);
     bool verified = result.end == run_end::finished && result.tally.errors == 0 &&
                     result.unreadable[0].bytes == 0 && result.unreadable[1].bytes == 0 &&
-                    result.missing.file == 0 && result.signal == 0 && written;
+                    result.missing.file == 0 && result.signal == 0 && written &&
+                    (!check || (result.checksum && as_given(*result.checksum)));
     result.status = verified ? exit_identical : exit_trouble;
     return result;
 }

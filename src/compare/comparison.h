@@ -8,6 +8,7 @@
 #include <ctime>
 #include <optional>
 
+#include "compare/checksum.h"
 #include "compare/tally.h"
 
 struct console;
@@ -68,7 +69,9 @@ struct run_result {
     shortfall missing;              // what a finished run verified less than the image
     int signal = 0;                 // an interrupt caught during the run, or 0
     int status = 0;                 // the exit status
+    std::optional<checksum_verdict> checksum;  // -s: what the image's checksum came to
 };
+
 
 // Compares `length` bytes of two blocks. Each differing byte counts in
 // tally.errors and goes to the console (positions from tally.count, block
@@ -82,14 +85,17 @@ bool compare_block(const unsigned char* block1, const unsigned char* block2, std
 // what happens: each pass, each defective block, the end of an input, a
 // read error, and the end of the run. With `keep_going`, what a file or a
 // disk cannot be read of is passed over and told, stretch by stretch.
+// With a `check`, the image is hashed as it is read, and read to its end
+// where the comparison stopped before it (the copy ended or failed first).
 // Closes both streams. Returns the tally and the exit status, which is 0
 // only when every byte was read and every compared byte was equal, the
-// whole image was compared, and both streams could be written.
+// whole image was compared, its checksum is the one expected, and both
+// streams could be written.
 // An interrupt or a failed report ends the run after the pass in progress;
 // an interrupt that comes as the run finishes is still returned in
 // `signal`, for the process to end by it. How each input is read (see
 // make_reader) does not change what the run shows.
 run_result run_comparison(input& input1, input& input2, console& con, clock_function clock,
-                          bool keep_going = false);
+                          bool keep_going = false, const checksum_check* check = nullptr);
 
 #endif

@@ -143,7 +143,7 @@ void console_read_failed(console& con, int which, int error_number, const compar
 
 bool console_run_ended(console& con, run_end how, const compare_tally& tally,
                        const progress_meter& meter, const shortfall& missing,
-                       const unreadable_tallies& unreadable)
+                       const unreadable_tallies& unreadable, const checksum_verdict* checksum)
 {
     if (how == run_end::finished) {
         // The last status line shows the figures of the summary.
@@ -166,6 +166,11 @@ bool console_run_ended(console& con, run_end how, const compare_tally& tally,
             write_unreadable_total(con.err, k + 1, unreadable[k].bytes, unreadable[k].stretches);
             output_flush(con.err);
         }
+    if (checksum) {
+        make_way(con, text_kind::failure);
+        write_checksum_verdict(con.err, *checksum);
+        output_flush(con.err);
+    }
     // An interrupted run did not finish, and a report that could not be
     // written takes the summary with it.
     if ((how == run_end::finished || how == run_end::read_error) && con.err.error == 0) {

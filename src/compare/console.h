@@ -72,14 +72,16 @@ void console_caveat(console& con, int which, const std::string& name, const medi
 void console_read_failed(console& con, int which, int error_number, const compare_tally& tally,
                          const progress_meter& meter);
 
-// The run is over, `how`, with `tally`, `meter`, `missing` and
-// `unreadable` as they stand at its end: the last status line, the
-// stretches still open and what each input could not be read of, the
-// summary where the run got that far, and what could not be written. The
-// terminal's row is left below the last line. Returns false where either
-// stream could not be written.
+// The run is over, `how`, with `tally`, `meter`, `missing`,
+// `unreadable` and the image's `checksum` (-s; null without) as they stand
+// at its end: the last status line, the stretches still open and what each
+// input could not be read of, what the checksum came to, the summary where
+// the run got that far, and what could not be written. The terminal's row
+// is left below the last line. Returns false where either stream could not
+// be written.
 bool console_run_ended(console& con, run_end how, const compare_tally& tally,
                        const progress_meter& meter, const shortfall& missing,
-                       const unreadable_tallies& unreadable = {});
+                       const unreadable_tallies& unreadable = {},
+                       const checksum_verdict* checksum = nullptr);
 
 #endif

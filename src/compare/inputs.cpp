@@ -121,6 +121,18 @@ const input* image_of(const input& input1, const input& input2)
     return nullptr;
 }
 
+int checksum_image_of(const input& input1, const input& input2)
+{
+    auto is_device = [](const input& in) {
+        return in.kind == input_kind::disk || in.kind == input_kind::device;
+    };
+    if (is_device(input1) && is_device(input2))
+        return 0;
+    if (is_device(input1))
+        return 2;
+    return 1;
+}
+
 std::optional<std::uint64_t> length_to_compare(const input& input1, const input& input2)
 {
     // Two files or two disks: the shorter, as far as either is known; the
@@ -167,6 +179,19 @@ input_pair open_inputs(const run_settings& settings, std::FILE* err)
     input_pair result;
     result.input1 = opened(name1, stream1, settings.offset1);
     result.input2 = opened(name2, stream2, settings.offset2);
+    if (settings.checksum) {
+        const int which = checksum_image_of(result.input1, result.input2);
+        const std::string& image = which == 2 ? name2 : name1;
+        checksum_choice choice;
+        choice.problem = checksum_problem::no_image;
+        if (which != 0)
+            choice = expected_checksum_of(*settings.checksum, image);
+        if (choice.problem != checksum_problem::none) {
+            write_checksum_problem(err, *settings.checksum, image, choice);
+            return failed(stream1, stream2);
+        }
+        result.check = checksum_check{which, choice.expected};
+    }
     result.ok = true;
     return result;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "cli/run_settings.h"
+#include "compare/checksum.h"
 
 // What kind of thing an input is, as far as reading and lengths go.
 enum class input_kind {
@@ -41,12 +42,15 @@ struct input {
 struct input_pair {
     input input1;     // the input given with -a
     input input2;     // the input given with -b
+    std::optional<checksum_check> check;  // -s: the image's checksum, to be checked
     bool ok = false;  // false: nothing is open, end with `status`
     int status = 0;
 };
 
 // Opens both inputs read-only, seeks to the start offsets and describes
-// both. Failures are reported on `err`; on failure no stream is left open.
+// both; with -s, finds the image and the checksum it should have, before
+// anything is read. Failures are reported on `err`; on failure no stream
+// is left open.
 input_pair open_inputs(const run_settings& settings, std::FILE* err);
 
 // The record of the input named `name`, open as `stream` and positioned at
@@ -61,6 +65,13 @@ input opened(const std::string& name, std::FILE* stream, std::uint64_t offset);
 // entered at a start offset (a partition inside an image), a file against
 // a pipe.
 const input* image_of(const input& input1, const input& input2);
+
+// Which input is the image whose checksum -s checks (1 or 2), or 0 where
+// neither is: the file or pipe against a disk or a character device; of
+// two disks or devices, neither; of any other pair, input 1. Looser than
+// image_of: a partition inside an image, entered at a start offset, is
+// still checked.
+int checksum_image_of(const input& input1, const input& input2);
 
 // The length the percent done measures against: the image's. That is a
 // regular file's length against a disk, a pipe or a device; the smaller of

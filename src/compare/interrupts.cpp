@@ -1,6 +1,7 @@
 // Noting interrupts; the comparison loop looks at the note between passes.
 #include "compare/interrupts.h"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <csignal>
@@ -43,4 +44,21 @@ void catch_interrupts()
 int caught_interrupt()
 {
     return caught;
+}
+
+std::thread start_signal_free_thread(std::function<void()> work)
+{
+    // A thread starts with its creator's mask: all blocked, for the moment.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    std::thread thread;
+    try {
+        thread = std::thread(std::move(work));
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return thread;
 }

@@ -131,6 +131,72 @@ void write_nothing_compared(output_stream& err, int which)
                         " holds nothing from its start offset\n");
 }
 
+void write_checksum_verdict(output_stream& err, const checksum_verdict& verdict)
+{
+    const expected_checksum& expected = verdict.expected;
+    std::string line = "tandemcheck(): file " + std::to_string(verdict.which) + " " +
+                       algorithm_name(expected.algorithm) + " ";
+    if (verdict.hex.empty()) {
+        line += "not computed: ";
+        if (verdict.unreadable > 0)
+            line += std::to_string(verdict.unreadable) + " bytes could not be read";
+        else if (verdict.error_number != 0)
+            line += std::strerror(verdict.error_number);
+        else
+            line += "the system's digest library failed";
+    } else {
+        const bool same = as_given(verdict);
+        line += verdict.hex + (same ? ": as given" : ": NOT as given");
+        if (!expected.list.empty())
+            line += " for " + expected.name + " in " + expected.list;
+        if (!same)
+            line += " (" + expected.hex + ")";
+    }
+    write_text(err, line + "\n");
+}
+
+void write_checksum_problem(std::FILE* err, const std::string& argument,
+                            const std::string& image_name, const checksum_choice& choice)
+{
+    const char* list = argument.c_str();
+    switch (choice.problem) {
+    case checksum_problem::none:
+        return;
+    case checksum_problem::list_unreadable:
+        std::fprintf(err, "tandemcheck(): could not read checksum list %s: %s, aborting.\n", list,
+                     std::strerror(choice.error_number));
+        return;
+    case checksum_problem::list_empty:
+        std::fprintf(err, "tandemcheck(): checksum list %s holds no checksum line, aborting.\n",
+                     list);
+        return;
+    case checksum_problem::no_entry:
+        std::fprintf(err, "tandemcheck(): checksum list %s has no line for %s, aborting.\n", list,
+                     file_name_of(image_name).c_str());
+        return;
+    case checksum_problem::conflicting:
+        std::fprintf(err,
+                     "tandemcheck(): checksum list %s gives different checksums for %s, "
+                     "aborting.\n",
+                     list, file_name_of(image_name).c_str());
+        return;
+    case checksum_problem::not_hex:
+        std::fprintf(err, "tandemcheck(): digest %s is not hexadecimal, aborting.\n", list);
+        return;
+    case checksum_problem::no_such_length:
+        std::fprintf(err,
+                     "tandemcheck(): digest %s has a length no checksum has (MD5 32 digits, "
+                     "SHA-1 40, SHA-224 56, SHA-256 64, SHA-384 96, SHA-512 128), aborting.\n",
+                     list);
+        return;
+    case checksum_problem::no_image:
+        std::fprintf(err,
+                     "tandemcheck(): -s checks an image, a file or a pipe, and both inputs are "
+                     "disks or devices, aborting.\n");
+        return;
+    }
+}
+
 void write_summary(output_stream& err, const compare_tally& tally)
 {
     write_text(err, "\n\nReady, " + std::to_string(tally.count) + " bytes read, " +

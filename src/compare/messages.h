@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "compare/checksum.h"
 #include "compare/output.h"
 #include "compare/tally.h"
 
@@ -71,6 +72,14 @@ void write_incomplete_copy(output_stream& err, int which, std::uint64_t at);
 
 // Nothing was compared: input `which` holds nothing from its start offset.
 void write_nothing_compared(output_stream& err, int which);
+
+// What the image's checksum came to (-s), before the summary.
+void write_checksum_verdict(output_stream& err, const checksum_verdict& verdict);
+
+// Why -s cannot be used: `choice.problem`, of the argument `argument`, for
+// the image named `image_name`.
+void write_checksum_problem(std::FILE* err, const std::string& argument,
+                            const std::string& image_name, const checksum_choice& choice);
 
 // The summary, with its two leading newlines.
 void write_summary(output_stream& err, const compare_tally& tally);

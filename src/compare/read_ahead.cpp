@@ -2,8 +2,6 @@
 #include "compare/read_ahead.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +18,7 @@
 
 #include "compare/block.h"
 #include "compare/buffers.h"
+#include "compare/hashing.h"
 #include "compare/interrupts.h"
 #include "compare/narrowing.h"
 #include "platform.h"
@@ -56,7 +55,12 @@ struct shared_reading {
     bool keep_going = false;                // narrow failed requests down
     std::uint64_t medium_end = UINT64_MAX;  // the end of the medium, aligned up, where known
     buffer_ptr region;                      // the slots, one after the other
+    std::size_t slot_size = 0;
     std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
+    std::shared_ptr<image_hash> hash;  // -s: hashes what is handed on, or null
+    // -s: the newest span of each slot queued for hashing; the slot is read
+    // into again only once it is hashed.
+    std::array<std::uint64_t, requests_ahead> hash_tickets{};
     buffer_ptr probe;                                    // a sector, for narrowing's probes
     retry_tally retries;                                 // of the blocks asked for again
 
@@ -186,6 +190,11 @@ bool hand_on(shared_reading& s, std::unique_lock<std::mutex>& hold, const medium
         }
     s.queue.push_back(queued{chunk, frees_slot, false});
     s.changed.notify_all();
+    if (s.hash && chunk.kind == chunk_kind::bytes)
+        s.hash_tickets[static_cast<std::size_t>(chunk.data - s.region.get()) / s.slot_size] =
+            hash_later(*s.hash, chunk.data, chunk.length);
+    else if (s.hash && chunk.kind == chunk_kind::unreadable)
+        hash_gap(*s.hash, chunk.length);
     return true;
 }
 
@@ -283,6 +292,15 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             s.changed.wait(hold);
             continue;
         }
+        if (s.hash) {
+            // The slot's bytes may still wait to be hashed.
+            const std::uint64_t ticket = s.hash_tickets[s.fill_at];
+            hold.unlock();
+            const bool hashed = wait_hashed(*s.hash, ticket);
+            hold.lock();
+            if (!hashed || s.stop)
+                return;
+        }
         // A request starts at the alignment at or below the next byte to
         // hand on (which an unaligned start offset or a short read leaves
         // inside a sector) and asks for `request` bytes; after a failure,
@@ -376,6 +394,9 @@ void stop_read_ahead::operator()(read_ahead* reading) const
         in_read = reading->shared->in_read;
         reading->shared->changed.notify_all();
     }
+    // The thread may wait for its slot to be hashed.
+    if (reading->shared->hash)
+        stop_hashing(*reading->shared->hash);
     // A request to a slow or failing medium may take seconds: the thread
     // finishes it on its own, and its shared record outlives us.
     if (in_read)
@@ -387,7 +408,7 @@ void stop_read_ahead::operator()(read_ahead* reading) const
 
 read_ahead_handle start_read_ahead(const input& in, std::size_t request,
                                    std::optional<std::uint64_t> limit, bool keep_going,
-                                   medium_caveat& caveat)
+                                   std::shared_ptr<image_hash> hash, medium_caveat& caveat)
 {
     auto shared = std::make_shared<shared_reading>();
     shared_reading& s = *shared;
@@ -418,8 +439,10 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     // reads 2.5 times faster. Where there are none to be had, pages of 4 KiB
     // serve.
     prefer_huge_pages(room, region_size);
+    s.slot_size = slot_size;
     for (std::size_t i = 0; i < requests_ahead; ++i)
         s.slots[i] = s.region.get() + i * slot_size;
+    s.hash = std::move(hash);
     if (keep_going) {
         s.probe = page_aligned(static_cast<std::size_t>(align_up(s.alignment, page_size)));
         if (!s.probe)
@@ -432,19 +455,13 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
         // does not.
         std::memset(room, 0, region_size);
 
-    // Signals are for the main thread: the reading thread starts with all blocked.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
     read_ahead_handle reading(new read_ahead{shared, std::thread(), false});
     try {
-        reading->thread = std::thread(read_medium, shared);
+        reading->thread = start_signal_free_thread([shared] { read_medium(shared); });
     } catch (...) {
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
         delete reading.release();
         throw;
     }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return reading;
 }
 

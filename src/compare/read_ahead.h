@@ -52,6 +52,9 @@ struct medium_chunk {
 // The thread and what it shares with the comparison (defined in read_ahead.cpp).
 struct read_ahead;
 
+// The thread that hashes the image (see hashing.h).
+struct image_hash;
+
 // Stops the thread: at once where it waits; where it is inside a request,
 // it is left to end by itself when the request returns, and never waited for.
 struct stop_read_ahead {
@@ -79,12 +82,13 @@ struct medium_caveat {
 // reaching past `limit` bytes from the start offset (rounded up to the
 // medium's alignment). A failed request ends the reading, or with
 // `keep_going` is narrowed down (see narrowing.h) and what cannot be read is
-// handed on as unreadable. Says in `caveat` what may keep the bytes from
-// coming from the medium alone. Returns nothing when the thread cannot be
-// set up.
+// handed on as unreadable. With a `hash`, every byte handed on is hashed,
+// in order, before its slot is read into again. Says in `caveat` what may
+// keep the bytes from coming from the medium alone. Returns nothing when
+// the thread cannot be set up.
 read_ahead_handle start_read_ahead(const input& in, std::size_t request,
                                    std::optional<std::uint64_t> limit, bool keep_going,
-                                   medium_caveat& caveat);
+                                   std::shared_ptr<image_hash> hash, medium_caveat& caveat);
 
 // The next stretch. The one before it is given back for reuse. Waits for
 // the medium; an interrupt caught meanwhile gives `interrupted`.

@@ -139,13 +139,16 @@ read_outcome next_medium_block(input_reader& reader, const unsigned char*& block
 
 }  // namespace
 
-input_reader make_reader(const input& in, std::optional<std::uint64_t> limit, bool keep_going)
+input_reader make_reader(const input& in, std::optional<std::uint64_t> limit, bool keep_going,
+                         std::shared_ptr<image_hash> hash)
 {
     input_reader reader;
     reader.source = &in;
+    reader.hash = std::move(hash);
     if (in.fd >= 0 && (in.kind == input_kind::file || in.kind == input_kind::disk)) {
         reader.request = in.request != 0 ? in.request : medium_request;
-        reader.medium = start_read_ahead(in, reader.request, limit, keep_going, reader.caveat);
+        reader.medium =
+            start_read_ahead(in, reader.request, limit, keep_going, reader.hash, reader.caveat);
         if (reader.medium) {
             reader.buffer = page_aligned(block_size);
             return reader;
@@ -159,12 +162,47 @@ input_reader make_reader(const input& in, std::optional<std::uint64_t> limit, bo
 read_outcome next_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
                         int& error_number)
 {
-    return reader.medium ? next_medium_block(reader, block, length, error_number)
-                         : next_stream_block(reader, block, length, error_number);
+    if (reader.medium)
+        return next_medium_block(reader, block, length, error_number);
+    // A stream's block is gone with the next one: it is hashed at once.
+    read_outcome outcome = next_stream_block(reader, block, length, error_number);
+    if (reader.hash && (outcome == read_outcome::block || outcome == read_outcome::end))
+        hash_now(*reader.hash, block, length);
+    return outcome;
 }
 
 void lift_limit(input_reader& reader)
 {
     if (reader.medium)
         lift_limit(*reader.medium);
+}
+
+read_outcome read_rest(input_reader& reader, int& error_number)
+{
+    if (!reader.medium) {
+        const unsigned char* block = nullptr;
+        std::size_t length = 0;
+        read_outcome outcome;
+        do
+            outcome = next_block(reader, block, length, error_number);
+        while (outcome == read_outcome::block && caught_interrupt() == 0);
+        return outcome == read_outcome::block ? read_outcome::interrupted : outcome;
+    }
+    // The medium's thread hashes what it hands on: its chunks need only be taken.
+    lift_limit(*reader.medium);
+    while (caught_interrupt() == 0) {
+        const medium_chunk chunk = next_chunk(*reader.medium);
+        switch (chunk.kind) {
+        case chunk_kind::end:
+            return read_outcome::end;
+        case chunk_kind::error:
+            error_number = chunk.error_number;
+            return read_outcome::error;
+        case chunk_kind::interrupted:
+            return read_outcome::interrupted;
+        default:
+            continue;
+        }
+    }
+    return read_outcome::interrupted;
 }

@@ -15,6 +15,7 @@
 
 #include "compare/block.h"
 #include "compare/buffers.h"
+#include "compare/hashing.h"
 #include "compare/inputs.h"
 #include "compare/read_ahead.h"
 
@@ -47,15 +48,17 @@ struct input_reader {
     int retries = 0;           // medium: requests for the handed-out block's bytes after one failed
     std::uint64_t handed = 0;  // medium: blocks handed out
     std::map<std::uint64_t, int> retries_of;  // medium: by block index, for blocks to come
+    std::shared_ptr<image_hash> hash;         // -s: hashes every byte read, or null
 };
 
 // A reader of `in`, whose requests never reach past `limit` bytes from its
 // start offset until the limit is lifted. Requests are `in.request` bytes
 // (a multiple of block_size), or what suits the input's kind where that is 0.
 // With `keep_going`, a medium's bytes that cannot be read are handed out
-// as holes in their blocks (see read_ahead.h).
+// as holes in their blocks (see read_ahead.h). With a `hash`, every byte of
+// the input is hashed once, in order, as it is read.
 input_reader make_reader(const input& in, std::optional<std::uint64_t> limit = std::nullopt,
-                         bool keep_going = false);
+                         bool keep_going = false, std::shared_ptr<image_hash> hash = nullptr);
 
 // What reading a block came to.
 enum class read_outcome {
@@ -75,5 +78,10 @@ read_outcome next_block(input_reader& reader, const unsigned char*& block, std::
 
 // Lets a reader go on past its limit.
 void lift_limit(input_reader& reader);
+
+// Reads the rest of the input, past any limit, handing nothing out, so
+// that it is hashed to its end: `end`, `error` (with `error_number`) or
+// `interrupted`.
+read_outcome read_rest(input_reader& reader, int& error_number);
 
 #endif
