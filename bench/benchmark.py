@@ -30,14 +30,21 @@ without -k against a reference build (--reference, a tandemcheck built before
 loop device with 2048-byte sectors. Clean media are timed with -k and
 without, in the cold and media groups.
 
+With -s (the image's checksum in the same pass): two files in tmpfs, with
+-s against the same run without it and against openssl dgst of the image
+alone (the goal: at most 1.10 times the longer of the two); the slow media
+with -s against without (the goal: at most 1.02); peak resident size with
+-s.
+
     python3 bench/benchmark.py [--rounds N] [--size-mib N] [--device-mib N]
                                [--media-mib N] [--only GROUP,...] [--keep]
                                [--reference PATH]
 
 Groups: cache (inputs in the page cache, terminal), cold, devices, media,
-damaged, memory.
+damaged, memory, checksum.
 """
 import argparse
+import hashlib
 import json
 import os
 import re
@@ -249,11 +256,14 @@ def slow_media(work, tandemcheck, options):
             mounted.append((server, mountpoint))
             media.append(medium)
         m1, m2 = media
+        digest = hashlib.sha256(data).hexdigest()
         ideal = "ideal: both read at once"
         medians = timed_rounds([
             (ideal, both_at_once(m1, m2)),
             ("tandemcheck", f"'{tandemcheck}' -a '{m1}' -b '{m2}' >/dev/null 2>&1"),
             ("tandemcheck -k", f"'{tandemcheck}' -k -a '{m1}' -b '{m2}' >/dev/null 2>&1"),
+            ("tandemcheck -s (SHA-256)",
+             f"'{tandemcheck}' -s {digest} -a '{m1}' -b '{m2}' >/dev/null 2>&1"),
             ("one after the other", f"dd if='{m1}' of=/dev/null bs=4M iflag=direct status=none; "
                                     f"dd if='{m2}' of=/dev/null bs=4M iflag=direct status=none"),
         ], options.rounds, lambda: None)
@@ -560,6 +570,40 @@ def page_cache(p, tandemcheck, floor, options, use_hyperfine):
         table("status line on a terminal (both under script(1))", terminal, ["stdout to /dev/null"])
 
 
+def checksum_in_tmpfs(tandemcheck, options):
+    """-s on two files in tmpfs, where reading costs least and hashing shows most."""
+    folder = tempfile.mkdtemp(prefix="tandemcheck-bench-", dir="/dev/shm")
+    try:
+        a, b = os.path.join(folder, "a"), os.path.join(folder, "b")
+        chunk = os.urandom(16 << 20)
+        digest = hashlib.sha256()
+        with open(a, "wb") as out:
+            for _ in range(max(1, options.size_mib // 16)):
+                out.write(chunk)
+                digest.update(chunk)
+        shutil.copyfile(a, b)
+        hex_digest = digest.hexdigest()
+        medians = timed_rounds([
+            ("tandemcheck", f"'{tandemcheck}' -a '{a}' -b '{b}' >/dev/null 2>&1"),
+            ("openssl dgst -sha256 a", f"openssl dgst -sha256 '{a}' >/dev/null"),
+            ("tandemcheck -s (SHA-256)",
+             f"'{tandemcheck}' -s {hex_digest} -a '{a}' -b '{b}' >/dev/null 2>&1"),
+            ("tandemcheck -s (MD5)",
+             f"'{tandemcheck}' -s {hashlib.md5(open(a, 'rb').read()).hexdigest()} "
+             f"-a '{a}' -b '{b}' >/dev/null 2>&1"),
+            ("openssl dgst -md5 a", f"openssl dgst -md5 '{a}' >/dev/null"),
+        ], options.rounds, lambda: None)
+        medians["longer of the two"] = max(medians["tandemcheck"], medians["openssl dgst -sha256 a"])
+        table(f"two {options.size_mib} MiB files in tmpfs, with -s", medians,
+              ["longer of the two", "tandemcheck"])
+        if os.access("/usr/bin/time", os.X_OK):
+            plain = max(peak_kib([tandemcheck, "-a", a, "-b", b]) for _ in range(3))
+            hashed = max(peak_kib([tandemcheck, "-s", hex_digest, "-a", a, "-b", b]) for _ in range(3))
+            print(f"  peak resident size: {plain} KiB without -s, {hashed} KiB with")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def peak_sizes(p, tandemcheck, options):
     if not os.access("/usr/bin/time", os.X_OK):
         print("\npeak resident size: not measured (GNU time is not installed)")
@@ -567,8 +611,11 @@ def peak_sizes(p, tandemcheck, options):
     print("\npeak resident size")
     for label, a, b in (("1 MiB pair", p["small_a"], p["small_b"]), (f"{options.size_mib} MiB pair", p["a"], p["b"])):
         kib = max(peak_kib([tandemcheck, "-a", a, "-b", b]) for _ in range(3))
+        digest = hashlib.sha256(open(a, "rb").read()).hexdigest()
+        sum_kib = max(peak_kib([tandemcheck, "-s", digest, "-a", a, "-b", b]) for _ in range(3))
         cmp_kib = max(peak_kib(["cmp", a, b]) for _ in range(3))
-        print(f"  {label:<14} tandemcheck {kib} KiB ({kib / 1024:.2f} MiB), cmp {cmp_kib} KiB")
+        print(f"  {label:<14} tandemcheck {kib} KiB ({kib / 1024:.2f} MiB), with -s {sum_kib} KiB, "
+              f"cmp {cmp_kib} KiB")
 
 
 def main():
@@ -579,7 +626,7 @@ def main():
     parser.add_argument("--media-mib", type=int, default=64)
     parser.add_argument("--reference", default=None,
                         help="a tandemcheck built before -k, to compare runs without -k with")
-    parser.add_argument("--only", default="cache,cold,devices,media,damaged,memory",
+    parser.add_argument("--only", default="cache,cold,devices,media,damaged,memory,checksum",
                         help="the groups to run, comma-separated")
     parser.add_argument("--keep", action="store_true", help="keep the build and input folder")
     options = parser.parse_args()
@@ -604,6 +651,8 @@ def main():
             damaged_media(work, tandemcheck, options)
         if "memory" in groups:
             peak_sizes(p, tandemcheck, options)
+        if "checksum" in groups:
+            checksum_in_tmpfs(tandemcheck, options)
     finally:
         if options.keep:
             print(f"\nkept {work}")
