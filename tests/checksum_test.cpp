@@ -167,8 +167,7 @@ TEST(Checksum, TheEntryForTheImage)
         // Lines that agree are one entry; lines that differ are trouble.
         {list + h1 + "  debian.iso\n", "debian.iso", checksum_problem::none, h1,
          "./isos/debian.iso"},
-        {list + h2 + "  other/debian.iso\n", "debian.iso", checksum_problem::conflicting, "",
-         ""},
+        {list + h2 + "  other/debian.iso\n", "debian.iso", checksum_problem::conflicting, "", ""},
         {"# nothing here\n\n", "debian.iso", checksum_problem::list_empty, "", ""},
         {"", "debian.iso", checksum_problem::list_empty, "", ""},
     };

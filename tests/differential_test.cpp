@@ -164,8 +164,10 @@ struct sum_tool {
 
 TEST_F(Differential, TheImagesChecksumAgreesWithTheSumTools)
 {
-    const std::vector<sum_tool> tools = {
-        {"md5sum", "MD5"}, {"sha1sum", "SHA-1"}, {"sha256sum", "SHA-256"}, {"sha512sum", "SHA-512"}};
+    const std::vector<sum_tool> tools = {{"md5sum", "MD5"},
+                                         {"sha1sum", "SHA-1"},
+                                         {"sha256sum", "SHA-256"},
+                                         {"sha512sum", "SHA-512"}};
     std::mt19937 generator(20261210);
     // Lengths from the start offset: none, a byte, a block less one, a
     // partial last block, and past the first large request of 40 blocks.
@@ -182,8 +184,8 @@ TEST_F(Differential, TheImagesChecksumAgreesWithTheSumTools)
             // Now and then the copy ends first: the rest of the image is hashed all the same.
             const std::size_t copied = k % 2 == 1 ? length - length / 3 : length;
             write_file(path("image"), image);
-            write_file(path("copy"), random_bytes(offset2, generator()) +
-                                         image.substr(offset1, copied));
+            write_file(path("copy"),
+                       random_bytes(offset2, generator()) + image.substr(offset1, copied));
             write_file(path("part"), image.substr(offset1));
             process_result sum = run_program({"/usr/bin/env", tool.program, path("part")});
             const std::string hex = sum.out.substr(0, sum.out.find(' '));
@@ -194,10 +196,10 @@ TEST_F(Differential, TheImagesChecksumAgreesWithTheSumTools)
                 process_result ours =
                     run_tandemcheck({"-a", path("image"), "-o", std::to_string(offset1), "-b",
                                      path("copy"), "-p", std::to_string(offset2), "-s", given});
-                const std::string said = "tandemcheck(): file 1 " + tool.algorithm + " " + hex +
-                                         ": as given" +
-                                         (given == hex ? "" : " for " + path("part") + " in " + given) +
-                                         "\n\n\nReady, " + std::to_string(copied) + " bytes";
+                const std::string said =
+                    "tandemcheck(): file 1 " + tool.algorithm + " " + hex + ": as given" +
+                    (given == hex ? "" : " for " + path("part") + " in " + given) +
+                    "\n\n\nReady, " + std::to_string(copied) + " bytes";
                 EXPECT_NE(std::string::npos, ours.err.find(said)) << label << "\n" << ours.err;
                 EXPECT_EQ(0, ours.status) << label;
             }

@@ -265,8 +265,7 @@ TEST_F(EndToEnd, TheImagesChecksumFromListsAsPublishersShipThem)
     const std::string list512 = file("CHECKSUM.SHA512", sha512.out);
     const std::string hex256 = sha256_of(data);
     const std::string hex512 = sha512.out.substr(sha512.out.rfind(" = ") + 3, 128);
-    const std::string ended =
-        "EOF found in file1 at 98404\nEOF found in file2 at 98404\n";
+    const std::string ended = "EOF found in file1 at 98404\nEOF found in file2 at 98404\n";
     const std::string ready = "\n\nReady, 98404 bytes read, 0 errors found, 0 defective blocks\n";
     struct row {
         std::vector<std::string> args;
@@ -324,8 +323,7 @@ TEST_F(EndToEnd, APipeIsHashedAsItIsRead)
     EXPECT_EQ(tail, second.err.substr(0, tail.size()));
     // A pipe whose writer stops short of the copy: its checksum is its own.
     const std::string cut = data.substr(0, 2 * B + 1);
-    process_result short_pipe =
-        run_tandemcheck({"-a", fifo("pipe3", cut), "-b", copy, "-s", hex});
+    process_result short_pipe = run_tandemcheck({"-a", fifo("pipe3", cut), "-b", copy, "-s", hex});
     EXPECT_EQ(1, short_pipe.status);
     EXPECT_NE(std::string::npos,
               short_pipe.err.find("tandemcheck(): file 1 SHA-256 " + sha256_of(cut) +

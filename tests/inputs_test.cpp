@@ -129,9 +129,8 @@ TEST(InputLengths, WhichInputIsTheImage)
     for (const row& r : rows) {
         const input* image = image_of(r.input1, r.input2);
         const int found = image == &r.input1 ? 1 : image == &r.input2 ? 2 : 0;
-        const std::string label =
-            std::to_string(static_cast<int>(r.input1.kind)) + "/" +
-            std::to_string(static_cast<int>(r.input2.kind));
+        const std::string label = std::to_string(static_cast<int>(r.input1.kind)) + "/" +
+                                  std::to_string(static_cast<int>(r.input2.kind));
         EXPECT_EQ(r.image, found) << label;
         EXPECT_EQ(r.checksum, checksum_image_of(r.input1, r.input2)) << label;
     }

@@ -550,12 +550,12 @@ TEST_F(Media, ADiskThatEndsBeforeItsImageFailsTheRun)
             r.a + (r.piped ? " (piped)" : "") + " / " + r.b + (r.checksum.empty() ? "" : " -s");
         const std::string sum = r.checksum.empty() ? "" : " -s " + r.checksum;
         process_result p =
-            r.piped ? run_program({"/bin/sh", "-c",
-                                   "cat '" + r.a +
-                                       "' | exec " TANDEMCHECK_BINARY " -a /dev/stdin -b '" + r.b +
-                                       "'" + sum})
-                    : r.checksum.empty() ? run_tandemcheck({"-a", r.a, "-b", r.b})
-                                         : run_tandemcheck({"-a", r.a, "-b", r.b, "-s", r.checksum});
+            r.piped              ? run_program({"/bin/sh", "-c",
+                                                "cat '" + r.a +
+                                                    "' | exec " TANDEMCHECK_BINARY " -a /dev/stdin -b '" + r.b +
+                                                    "'" + sum})
+            : r.checksum.empty() ? run_tandemcheck({"-a", r.a, "-b", r.b})
+                                 : run_tandemcheck({"-a", r.a, "-b", r.b, "-s", r.checksum});
         EXPECT_EQ(r.status, p.status) << label;
         EXPECT_EQ(r.err, p.err) << label;
     }
@@ -600,7 +600,7 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
         std::vector<std::string> bad = {};  // areas FROM:TO that fail besides
         bool keep_going = false;            // -k
         bool whole = true;                  // `err` is all of standard error, else its end
-        bool dvd = false;  // read through a loop device with 2048-byte sectors, as a DVD drive
+        bool dvd = false;      // read through a loop device with 2048-byte sectors, as a DVD drive
         bool checked = false;  // the medium is the image, given with -a and -s
     };
     const std::string failed = "tandemcheck(): fread file 2():: Input/output error\n";
@@ -660,19 +660,31 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
          true},
         // -s on the damaged medium as the image: read to its end, past the
         // copy and through the 1 MiB behind it, which is dead too.
-        {3 * B + 8192, 0, 1,
+        {3 * B + 8192,
+         0,
+         1,
          "tandemcheck(): fread file 1():: Input/output error\n"
          "tandemcheck(): file 1 SHA-256 not computed: Input/output error\n" +
              ready3,
-         {}, false, true, false, true},
-        {3 * B + 8192, 0, 1,
+         {},
+         false,
+         true,
+         false,
+         true},
+        {3 * B + 8192,
+         0,
+         1,
          "EOF found in file2 at 327680\n"
          "tandemcheck(): file 2 ended at 327680, before file 1 did: the copy is incomplete\n"
          "tandemcheck(): file 1 unreadable from 106496 to 327680" +
              io + "tandemcheck(): file 1: 221184 bytes in 1 stretch could not be read\n" +
              "tandemcheck(): file 1 SHA-256 not computed: 1269760 bytes could not be read\n" +
              "\n\nReady, 327680 bytes read, 0 errors found, 7 defective blocks\n",
-         {}, true, false, false, true},
+         {},
+         true,
+         false,
+         false,
+         true},
     };
     for (const row& r : rows) {
         const std::string name = std::to_string(r.fail_from + r.offset) +

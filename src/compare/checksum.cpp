@@ -131,8 +131,7 @@ std::optional<checksum_entry> gnu_line(std::string_view line, bool escaped)
     if (name_at < line.size() && (line[name_at] == ' ' || line[name_at] == '*'))
         ++name_at;
     const std::string_view name = line.substr(name_at);
-    std::optional<std::string> plain =
-        escaped ? unescaped(name) : std::optional<std::string>(name);
+    std::optional<std::string> plain = escaped ? unescaped(name) : std::optional<std::string>(name);
     if (!plain || plain->empty())
         return std::nullopt;
     return checksum_entry{*algorithm, lower_case(line.substr(0, digits)), *plain};

@@ -329,9 +329,9 @@ run_result run_comparison(input& input1, input& input2, console& con, clock_func
     std::fclose(input2.stream);
     input1.stream = input2.stream = nullptr;
 
-    bool written = console_run_ended(con, result.end, result.tally, meter, result.missing,
-                                     result.unreadable,
-                                     result.checksum ? &*result.checksum : nullptr);
+    bool written =
+        console_run_ended(con, result.end, result.tally, meter, result.missing, result.unreadable,
+                          result.checksum ? &*result.checksum : nullptr);
     bool verified = result.end == run_end::finished && result.tally.errors == 0 &&
                     result.unreadable[0].bytes == 0 && result.unreadable[1].bytes == 0 &&
                     result.missing.file == 0 && result.signal == 0 && written &&

@@ -63,15 +63,14 @@ using unreadable_tallies = std::array<unreadable_tally, 2>;
 
 // How a run ended.
 struct run_result {
-    compare_tally tally;            // the counts shown in the summary
-    unreadable_tallies unreadable;  // what could not be read
-    run_end end = run_end::going;   // what ended it
-    shortfall missing;              // what a finished run verified less than the image
-    int signal = 0;                 // an interrupt caught during the run, or 0
-    int status = 0;                 // the exit status
+    compare_tally tally;                       // the counts shown in the summary
+    unreadable_tallies unreadable;             // what could not be read
+    run_end end = run_end::going;              // what ended it
+    shortfall missing;                         // what a finished run verified less than the image
+    int signal = 0;                            // an interrupt caught during the run, or 0
+    int status = 0;                            // the exit status
     std::optional<checksum_verdict> checksum;  // -s: what the image's checksum came to
 };
-
 
 // Compares `length` bytes of two blocks. Each differing byte counts in
 // tally.errors and goes to the console (positions from tally.count, block

@@ -24,18 +24,15 @@ struct image_hash {
 
     std::mutex lock;
     std::condition_variable changed;
-    std::deque<span> queue;       // queued and not yet hashed
-    std::uint64_t queued = 0;     // spans queued so far: the last ticket
-    std::uint64_t hashed = 0;     // spans hashed so far
-    bool busy = false;            // the thread is hashing a span it took
-    bool stop = false;            // no more hashing
-    std::uint64_t bytes = 0;      // hashed
+    std::deque<span> queue;        // queued and not yet hashed
+    std::uint64_t queued = 0;      // spans queued so far: the last ticket
+    std::uint64_t hashed = 0;      // spans hashed so far
+    bool busy = false;             // the thread is hashing a span it took
+    bool stop = false;             // no more hashing
+    std::uint64_t bytes = 0;       // hashed
     std::uint64_t unreadable = 0;  // could not be read
 
-    ~image_hash()
-    {
-        stop_hashing(*this);
-    }
+    ~image_hash() { stop_hashing(*this); }
 };
 
 namespace {

@@ -40,10 +40,10 @@ struct input {
 
 // The two positioned inputs, or the status to end with.
 struct input_pair {
-    input input1;     // the input given with -a
-    input input2;     // the input given with -b
+    input input1;                         // the input given with -a
+    input input2;                         // the input given with -b
     std::optional<checksum_check> check;  // -s: the image's checksum, to be checked
-    bool ok = false;  // false: nothing is open, end with `status`
+    bool ok = false;                      // false: nothing is open, end with `status`
     int status = 0;
 };
 

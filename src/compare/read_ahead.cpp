@@ -57,12 +57,12 @@ struct shared_reading {
     buffer_ptr region;                      // the slots, one after the other
     std::size_t slot_size = 0;
     std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
-    std::shared_ptr<image_hash> hash;  // -s: hashes what is handed on, or null
+    std::shared_ptr<image_hash> hash;                    // -s: hashes what is handed on, or null
     // -s: the newest span of each slot queued for hashing; the slot is read
     // into again only once it is hashed.
     std::array<std::uint64_t, requests_ahead> hash_tickets{};
-    buffer_ptr probe;                                    // a sector, for narrowing's probes
-    retry_tally retries;                                 // of the blocks asked for again
+    buffer_ptr probe;     // a sector, for narrowing's probes
+    retry_tally retries;  // of the blocks asked for again
 
     std::mutex lock;
     std::condition_variable changed;
