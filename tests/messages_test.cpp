@@ -69,6 +69,13 @@ TEST(Messages, EachTextAsItStands)
          "tandemcheck(): file 2 SHA-256 00aa11: NOT as given for ./images/debian.iso in "
          "SHA256SUMS (9f86d0)\n"},
         {[](output_stream& err) {
+             expected_checksum odd = listed;
+             odd.name = "line\nbreak\033]0;title\a";
+             write_checksum_verdict(err, checksum_verdict{1, odd, "9f86d0", 0, 0});
+         },
+         "tandemcheck(): file 1 SHA-256 9f86d0: as given for line\\nbreak\\x1b]0;title\\x07 in "
+         "SHA256SUMS\n"},
+        {[](output_stream& err) {
              write_checksum_verdict(err, checksum_verdict{1, given, "900150", 0, 0});
          },
          "tandemcheck(): file 1 MD5 900150: as given\n"},

@@ -131,6 +131,30 @@ void write_nothing_compared(output_stream& err, int which)
                         " holds nothing from its start offset\n");
 }
 
+namespace {
+
+// A name from a checksum list, which comes from elsewhere: its control
+// characters are shown escaped, so that none of them reaches a terminal.
+std::string shown_list_name(const std::string& name)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string shown;
+    for (unsigned char c : name) {
+        if (c == '\n') {
+            shown += "\\n";
+        } else if (c < 0x20 || c == 0x7f) {
+            shown += "\\x";
+            shown += digits[c >> 4];
+            shown += digits[c & 15];
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
 void write_checksum_verdict(output_stream& err, const checksum_verdict& verdict)
 {
     const expected_checksum& expected = verdict.expected;
@@ -148,7 +172,7 @@ void write_checksum_verdict(output_stream& err, const checksum_verdict& verdict)
         const bool same = as_given(verdict);
         line += verdict.hex + (same ? ": as given" : ": NOT as given");
         if (!expected.list.empty())
-            line += " for " + expected.name + " in " + expected.list;
+            line += " for " + shown_list_name(expected.name) + " in " + expected.list;
         if (!same)
             line += " (" + expected.hex + ")";
     }
