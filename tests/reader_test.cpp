@@ -8,6 +8,7 @@
 
 #include "compare/comparison.h"
 #include "compare/console.h"
+#include "compare/hashing.h"
 #include "compare/reader.h"
 #include "test_support.h"
 
@@ -101,6 +102,37 @@ TEST_F(Reader, AMediumIsReadNoFurtherThanItsLimitUntilTheLimitIsLifted)
     EXPECT_EQ(read_outcome::end, rest.outcomes.back());
     EXPECT_TRUE(data.substr(offset + 2 * B) == rest.bytes);
     std::fclose(in.stream);
+}
+
+TEST_F(Reader, AnImageIsHashedWholeAndInOrderHoweverFarTheHashLags)
+{
+    // The hash is kept busy with a long span first, so that the medium's
+    // thread has read every slot well before it is hashed: a slot read
+    // into again too soon changes the digest. Held at a limit, the rest is
+    // read and hashed by read_rest.
+    const std::string lag(std::size_t{128} << 20, 'l');
+    for (bool stream : {false, true}) {
+        const std::uint64_t offset = 1000;
+        const std::string data = random_bytes(offset + 10 * 40 * B + 777, 13);
+        input in = file_input(data, offset, 40 * B);
+        if (stream)
+            in.kind = input_kind::pipe;
+        std::shared_ptr<image_hash> hash = start_image_hash(digest_algorithm::sha256);
+        ASSERT_TRUE(hash);
+        hash_later(*hash, reinterpret_cast<const unsigned char*>(lag.data()), lag.size());
+        input_reader reader = make_reader(in, 3 * B, false, hash);
+        EXPECT_EQ(!stream, static_cast<bool>(reader.medium));
+        reading first = read_all(reader);
+        EXPECT_EQ(stream ? read_outcome::end : read_outcome::limit, first.outcomes.back());
+        int error_number = 0;
+        EXPECT_EQ(read_outcome::end, read_rest(reader, error_number));
+        EXPECT_EQ(0, error_number);
+        hash_result result = finish_hashing(*hash);
+        EXPECT_EQ(lag.size() + data.size() - offset, result.bytes) << "stream " << stream;
+        EXPECT_EQ(sha256_of(lag + data.substr(offset)), hex_of(result.digest))
+            << "stream " << stream;
+        std::fclose(in.stream);
+    }
 }
 
 TEST_F(Reader, RunsOverFilesShowWhatReadingABlockAtATimeShows)
