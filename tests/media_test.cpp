@@ -749,10 +749,14 @@ TEST_F(Media, InterruptsAndEndsNeverWaitForAStalledMedium)
     write_file(image, data);
     const std::string pipe = path("pipe");
     ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
-    for (int way : {0, 1, 2}) {
+    const std::string short_copy = path("short_copy");
+    write_file(short_copy, data.substr(0, B + 10));
+    for (int way : {0, 1, 2, 3}) {
         // Every request past the first 1280 KiB stalls for an hour; or with
-        // -k, fails after 300 ms, so that the run is narrowing it down.
-        const bool interrupt = way > 0, keep_going = way == 2;
+        // -k, fails after 300 ms, so that the run is narrowing it down; or
+        // with -s, the medium is the image, read on past a short copy to be
+        // hashed.
+        const bool interrupt = way > 0, keep_going = way == 2, checked = way == 3;
         const std::string medium =
             slow_medium(backing, {keep_going ? "--fail-from" : "--stall-from",
                                   std::to_string(40 * B), "--fail-ms", "300"});
@@ -788,13 +792,24 @@ TEST_F(Media, InterruptsAndEndsNeverWaitForAStalledMedium)
             medium};
         if (keep_going)
             args.push_back("-k");
+        if (checked)
+            args = {"/usr/bin/env",
+                    "ASAN_OPTIONS=detect_leaks=0",
+                    TANDEMCHECK_BINARY,
+                    "-a",
+                    medium,
+                    "-b",
+                    short_copy,
+                    "-s",
+                    sha256_of(data)};
         process_result p = run_program(args, options);
         if (writer.joinable())
             writer.join();
         EXPECT_TRUE(ended) << "the run waited for the medium";
         if (interrupt) {
+            // No summary, and no checksum of what was not read to its end.
             EXPECT_EQ(SIGINT, p.signal);
-            EXPECT_EQ("", p.err);
+            EXPECT_EQ(checked ? "EOF found in file2 at 32778\n" : "", p.err);
         } else {
             EXPECT_EQ(0, p.status);
             EXPECT_EQ("EOF found in file1 at 32778\n"
