@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,11 @@ enum class input_kind {
     pipe,    // a pipe, FIFO or socket, or a stream without a descriptor
     device,  // any other device, such as /dev/zero or a terminal
 };
+
+// A medium read by position, as pread reads it: the bytes read, 0 at its
+// end, or -1 with errno set.
+using medium_read =
+    std::function<ssize_t(unsigned char* buffer, std::size_t length, std::uint64_t position)>;
 
 // Requests from a medium (files and disks) must start and end on multiples
 // of this when the system says nothing else.
@@ -36,6 +42,7 @@ struct input {
     std::optional<std::uint64_t> length;        // bytes from `offset` to the end, where known
     std::size_t alignment = default_alignment;  // of requests to the medium: offsets and sizes
     std::size_t request = 0;  // bytes one read asks for; 0: what suits the kind (see the reader)
+    medium_read medium;       // tests: a medium in memory, read in place of the descriptor
 };
 
 // The two positioned inputs, or the status to end with.

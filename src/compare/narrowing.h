@@ -21,13 +21,10 @@
 #include <utility>
 #include <vector>
 
+#include "compare/inputs.h"
+
 // The longest step over an unreadable stretch.
 constexpr std::uint64_t narrowing_max_step = std::uint64_t{1} << 20;
-
-// A medium read by position, as pread reads it: the bytes read, 0 at its
-// end, or -1 with errno set.
-using medium_read =
-    std::function<ssize_t(unsigned char* buffer, std::size_t length, std::uint64_t position)>;
 
 // What narrowing finds, told as it goes, in input order.
 struct narrowing_report {

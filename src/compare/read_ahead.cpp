@@ -46,6 +46,7 @@ struct queued {
 // before the thread starts; after that the thread alone uses them.
 struct shared_reading {
     int fd = -1;               // a duplicate of the input's descriptor, closed with this record
+    medium_read medium;        // tests: a medium in memory, read in place of `fd`
     int disk_fd = -1;          // the disk a FUSE file system reads, or -1
     bool direct = false;       // reads pass the page cache
     bool drop_around = false;  // cached pages of each request are dropped before and after it
@@ -54,6 +55,7 @@ struct shared_reading {
     std::size_t request = 0;
     bool keep_going = false;                // narrow failed requests down
     std::uint64_t medium_end = UINT64_MAX;  // the end of the medium, aligned up, where known
+    std::uint64_t input_end = UINT64_MAX;   // the end of the input itself, where known
     buffer_ptr region;                      // the slots, one after the other
     std::size_t slot_size = 0;
     std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
@@ -105,7 +107,8 @@ ssize_t read_at(shared_reading& s, unsigned char* buffer, std::size_t length,
         drop_cached_pages(s.fd, 0, 0);
     ssize_t n;
     do
-        n = pread(s.fd, buffer, length, static_cast<off_t>(position));
+        n = s.medium ? s.medium(buffer, length, position)
+                     : pread(s.fd, buffer, length, static_cast<off_t>(position));
     while (n < 0 && errno == EINTR);
     if (s.drop_around) {
         int error_number = errno;
@@ -226,7 +229,9 @@ struct narrowing_to_queue : narrowing_report {
         medium_chunk chunk;
         chunk.kind = chunk_kind::unreadable;
         chunk.error_number = error_number;
-        pass_on(chunk, at + length);
+        // A file's last sector may lie partly past its end: what cannot be
+        // read of it ends with the file.
+        pass_on(chunk, std::min(at + length, s.input_end));
     }
     bool stopping() override
     {
@@ -342,7 +347,9 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
                 narrowed r = narrow_failed(s, hold, slot, start, end, delivered);
                 if (r.stopped || s.stop)
                     return;
-                if (r.ended) {
+                // An unreadable sector that holds the input's end ends it
+                // there: nothing past it is handed on.
+                if (r.ended || delivered >= s.input_end) {
                     finish(s, chunk_kind::end, 0);
                     return;
                 }
@@ -412,16 +419,18 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
 {
     auto shared = std::make_shared<shared_reading>();
     shared_reading& s = *shared;
-    s.fd = fcntl(in.fd, F_DUPFD_CLOEXEC, 0);
-    if (s.fd < 0)
+    s.medium = in.medium;
+    if (!s.medium && (s.fd = fcntl(in.fd, F_DUPFD_CLOEXEC, 0)) < 0)
         return nullptr;
     s.offset = in.offset;
     s.alignment = in.alignment;
     s.request = request;
     s.keep_going = keep_going;
     s.retries.origin = in.offset;
-    if (in.length)
+    if (in.length) {
         s.medium_end = align_up(in.offset + *in.length, s.alignment);
+        s.input_end = in.offset + *in.length;
+    }
     if (limit)
         s.limit = align_up(in.offset + *limit, s.alignment);
     const std::size_t slot_size = static_cast<std::size_t>(
@@ -448,7 +457,8 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
         if (!s.probe)
             return nullptr;
     }
-    choose_access(s, caveat);
+    if (!s.medium)
+        choose_access(s, caveat);
     if (s.drop_around && s.direct)
         // btrfs serves a direct read through the page cache where the buffer
         // faults, as a fresh one does on its first use: touched now, it
