@@ -3,7 +3,13 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +21,7 @@
 namespace {
 
 constexpr std::size_t B = block_size;
+constexpr std::uint64_t M = std::uint64_t{1} << 20;
 
 struct in_memory_run {
     run_result result;
@@ -212,6 +219,249 @@ TEST(ComparisonRun, AnUnreadableAreaPastWhatTheBlocksNeedIsNoError)
                   "\n\nReady, 81920 bytes read, 0 errors found, 0 defective blocks\n",
                   r.err)
             << request;
+    }
+}
+
+// A medium in memory, as a drive holds it: sectors of `sector` bytes, some
+// of them bad. A request that reaches a bad sector fails, or where the
+// drive answers short counts, gives half the sectors before it (all of one),
+// so that what is left of it comes back short again. It counts the
+// requests, and how often each sector was asked for.
+struct damaged_medium {
+    std::string bytes;
+    std::uint64_t sector = 4096;
+    std::set<std::uint64_t> bad;  // sector indices
+    bool short_counts = false;
+    int requests = 0;
+    std::map<std::uint64_t, int> asks;  // by sector index
+
+    ssize_t read(unsigned char* buffer, std::size_t length, std::uint64_t at)
+    {
+        ++requests;
+        for (std::uint64_t k = at / sector; k * sector < at + length; ++k)
+            ++asks[k];
+        if (at >= bytes.size())
+            return 0;
+        std::uint64_t to = std::min<std::uint64_t>(at + length, bytes.size());
+        for (std::uint64_t k = at / sector; k * sector < to; ++k)
+            if (bad.count(k)) {
+                const std::uint64_t readable = std::max(at, k * sector) - at;
+                if (!short_counts || readable == 0) {
+                    errno = EIO;
+                    return -1;
+                }
+                const std::uint64_t half = readable / 2 / sector * sector;
+                to = at + (half > 0 ? half : readable);
+                break;
+            }
+        std::memcpy(buffer, bytes.data() + at, static_cast<std::size_t>(to - at));
+        return static_cast<ssize_t>(to - at);
+    }
+};
+
+// The report a run with -k gives where input `which` is `medium` entered at
+// `offset` and the other input is a stream of `other`, written out from
+// what the medium holds: every stretch of unreadable sectors exact, told
+// when it ends, every readable byte compared. Reports end in "retries=N".
+std::string expected_damaged_report(const damaged_medium& medium, std::uint64_t offset,
+                                    const std::string& other, int which)
+{
+    const std::uint64_t length = other.size();
+    std::vector<bool> unreadable(length, false);
+    for (std::uint64_t k : medium.bad)
+        for (std::uint64_t p = k * medium.sector; p < (k + 1) * medium.sector; ++p)
+            if (p >= offset && p - offset < length)
+                unreadable[p - offset] = true;
+    struct stretch {
+        std::uint64_t from, to;
+    };
+    std::vector<stretch> stretches;
+    std::uint64_t total = 0;
+    for (std::uint64_t p = 0; p < length; ++p)
+        if (unreadable[p]) {
+            ++total;
+            if (!stretches.empty() && stretches.back().to == p)
+                ++stretches.back().to;
+            else
+                stretches.push_back({p, p + 1});
+        }
+    const std::string name = "tandemcheck(): file " + std::to_string(which);
+    auto told = [&](const stretch& s) {
+        return name + " unreadable from " + std::to_string(s.from) + " to " + std::to_string(s.to) +
+               ": Input/output error\n";
+    };
+    const std::string ended = "EOF found in file1 at " + std::to_string(length) +
+                              "\nEOF found in file2 at " + std::to_string(length) + "\n";
+    std::string report;
+    std::uint64_t errors = 0, dblocks = 0;
+    for (std::uint64_t start = 0; start <= length; start += B) {
+        const std::uint64_t end = std::min<std::uint64_t>(start + B, length);
+        if (end - start < B)
+            report += ended;  // the last pass meets both ends first
+        // Stretches told here, by where in the block: those that end inside
+        // it, or at its start.
+        std::vector<std::pair<std::uint64_t, const stretch*>> ends;
+        for (const stretch& s : stretches)
+            if (s.to < length && s.to >= start && s.to < end)
+                ends.push_back({s.to - start, &s});
+        bool holes = false;
+        std::vector<std::uint64_t> differing;
+        for (std::uint64_t p = start; p < end; ++p) {
+            holes = holes || unreadable[p];
+            const char mine = medium.bytes[offset + p];
+            if (!unreadable[p] && mine != other[p])
+                differing.push_back(p);
+        }
+        if (!holes && differing.empty()) {
+            for (const auto& e : ends)
+                report += told(*e.second);
+            continue;
+        }
+        ++dblocks;
+        report += "\n";
+        auto next_end = ends.begin();
+        for (std::uint64_t p : differing) {
+            for (; next_end != ends.end() && next_end->first <= p - start; ++next_end)
+                report += told(*next_end->second);
+            const auto mine = static_cast<unsigned char>(medium.bytes[offset + p]);
+            const auto theirs = static_cast<unsigned char>(other[p]);
+            report += difference_line(difference{p, which == 1 ? mine : theirs,
+                                                 which == 1 ? theirs : mine, errors++,
+                                                 static_cast<int>(p % B), p / B});
+        }
+        for (; next_end != ends.end(); ++next_end)
+            report += told(*next_end->second);
+        report += "retries=N read block\n";
+    }
+    if (!stretches.empty() && stretches.back().to == length)
+        report += told(stretches.back());
+    if (total > 0)
+        report += name + ": " + std::to_string(total) + " bytes in " +
+                  std::to_string(stretches.size()) +
+                  (stretches.size() == 1 ? " stretch" : " stretches") + " could not be read\n";
+    return report + "\n\nReady, " + std::to_string(length) + " bytes read, " +
+           std::to_string(errors) + " errors found, " + std::to_string(dblocks) +
+           " defective blocks\n";
+}
+
+// `text` with the count of every "retries=N read block" line left out.
+std::string without_retries(const std::string& text)
+{
+    std::string plain;
+    std::size_t at = 0;
+    for (std::size_t found; (found = text.find("retries=", at)) != std::string::npos;) {
+        plain += text.substr(at, found - at) + "retries=N";
+        at = text.find(' ', found);
+    }
+    return plain + text.substr(at);
+}
+
+TEST(ComparisonRun, WithKeepGoingEveryReadableSectorOfADamagedMediumIsComparedAndEveryBadOneTold)
+{
+    struct row {
+        const char* what;
+        std::uint64_t sector, offset;
+        bool short_counts;
+        int which;            // the damaged input
+        std::size_t request;  // bytes a request asks for; 0: what suits a disk
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;  // sectors [from, to)
+        int scattered = 0;      // and as many random runs shorter than a block's worth
+        int most_requests = 0;  // where set, no more requests than this
+    };
+    // Off the sector grid, so that an offset of 1000 moves the medium's end
+    // into the next sector.
+    const std::uint64_t length = 120 * B + 3500;
+    const std::vector<row> rows = {
+        {"scattered", 4096, 0, false, 2, 0, {}, 40},
+        {"scattered, short counts", 4096, 0, true, 2, 0, {}, 40},
+        {"scattered, 512-byte sectors at an offset", 512, 1000, false, 2, 0, {}, 60},
+        {"scattered, short counts, 2048 at an offset", 2048, 1000, true, 2, 4 * B, {}, 40},
+        {"scattered on input 1, short counts", 4096, 1000, true, 1, 0, {}, 40},
+        // Bad sectors in every one of consecutive blocks, readable ones between.
+        {"every other sector of six blocks",
+         4096,
+         0,
+         true,
+         2,
+         0,
+         {{16, 17}, {18, 19}, {20, 21}, {22, 23}, {24, 25}, {26, 27}, {28, 29}, {30, 31},
+          {32, 33}, {34, 35}, {36, 37}, {38, 39}, {40, 41}, {42, 43}, {44, 45}, {46, 47},
+          {48, 49}, {50, 51}, {52, 53}, {54, 55}, {56, 57}, {58, 59}, {60, 61}, {62, 63}}},
+        // Stretches that end on a block border: before a clean block, and
+        // before one that differs.
+        {"ending on block borders", 4096, 0, false, 2, 0, {{6, 8}, {22, 24}}},
+        {"ending on block borders, input 1", 4096, 0, false, 1, 0, {{6, 8}, {22, 24}}},
+        // Dead from near the end to the end, entered 2 MiB in: skipped over
+        // to the medium's end, not walked block by block.
+        {"dead to the end at an offset",
+         4096,
+         2 * M + 1000,
+         false,
+         2,
+         0,
+         {{3 * 256 + 10 + 512, 100000}},
+         0,
+         150},
+        {"dead to the end at an offset, short counts",
+         512,
+         2 * M + 1000,
+         true,
+         2,
+         0,
+         {{9700, 100000}},
+         0,
+         150},
+    };
+    std::mt19937 generator(20261210);
+    for (const row& r : rows) {
+        damaged_medium medium;
+        medium.sector = r.sector;
+        medium.short_counts = r.short_counts;
+        medium.bytes = random_bytes(r.offset + length, generator());
+        const std::uint64_t sectors = (r.offset + length + r.sector - 1) / r.sector;
+        for (const auto& area : r.bad)
+            for (std::uint64_t k = area.first; k < std::min(area.second, sectors); ++k)
+                medium.bad.insert(k);
+        for (int n = 0; n < r.scattered; ++n) {
+            const std::uint64_t from = generator() % sectors;
+            const std::uint64_t run = 1 + generator() % (B / r.sector - 1);
+            bool clear = true;  // a readable sector on either side keeps runs apart
+            for (std::uint64_t k = from == 0 ? 0 : from - 1; k <= from + run; ++k)
+                clear = clear && !medium.bad.count(k);
+            for (std::uint64_t k = from; clear && k < std::min(from + run, sectors); ++k)
+                medium.bad.insert(k);
+        }
+        std::string other = medium.bytes.substr(r.offset);
+        for (int n = 0; n < 30; ++n)
+            other[generator() % length] ^= static_cast<char>(1 + generator() % 255);
+        if (r.bad.size() == 2 && r.bad[1].first == 22)  // a difference in the block after 24
+            other[3 * B + 17] ^= 1;
+
+        memory_output out, err;
+        console con = make_console(out.stream, err.stream);
+        input damaged = opened("medium", open_memory_input(""), 0);
+        damaged.kind = input_kind::disk;
+        damaged.offset = r.offset;
+        damaged.length = length;
+        damaged.alignment = r.sector;
+        damaged.request = r.request;
+        damaged.medium = [&medium](unsigned char* buffer, std::size_t n, std::uint64_t at) {
+            return medium.read(buffer, n, at);
+        };
+        input stream = memory_input(other);
+        run_result result = r.which == 1 ? run_comparison(damaged, stream, con, still_clock, true)
+                                         : run_comparison(stream, damaged, con, still_clock, true);
+        EXPECT_EQ(expected_damaged_report(medium, r.offset, other, r.which),
+                  without_retries(err.text()))
+            << r.what;
+        EXPECT_EQ(1, result.status) << r.what;
+        int most_asked = 0;
+        for (const auto& sector : medium.asks)
+            most_asked = std::max(most_asked, sector.second);
+        EXPECT_LE(most_asked, 4) << r.what << ": the sector asked for most often";
+        if (r.most_requests > 0) {
+            EXPECT_LE(medium.requests, r.most_requests) << r.what;
+        }
     }
 }
 
