@@ -145,8 +145,7 @@ input_reader make_reader(const input& in, std::optional<std::uint64_t> limit, bo
     input_reader reader;
     reader.source = &in;
     reader.hash = std::move(hash);
-    if ((in.fd >= 0 || in.medium) &&
-        (in.kind == input_kind::file || in.kind == input_kind::disk)) {
+    if ((in.fd >= 0 || in.medium) && (in.kind == input_kind::file || in.kind == input_kind::disk)) {
         reader.request = in.request != 0 ? in.request : medium_request;
         reader.medium =
             start_read_ahead(in, reader.request, limit, keep_going, reader.hash, reader.caveat);
