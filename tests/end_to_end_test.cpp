@@ -492,22 +492,68 @@ TEST_F(EndToEnd, ReadErrorsInjectedIntoTheRealBinary)
     // A read or a write that a signal cut short is done again, not taken
     // for a failure: a write of the report to a full pipe, say.
     process_result plain = run_tandemcheck({"-a", a, "-b", b});
+    const std::string pipe = path("pipe");
     const std::vector<std::vector<std::string>> injections = {
         {"-P", a, "-e", "inject=read,pread64:error=EINTR:when=3"},
         {"-P", b, "-e", "inject=read,pread64:error=EINTR:when=3"},
         {"-e", "trace=write", "-e", "inject=write:error=EINTR:when=3..9+2"},
+        // A pipe is read through its stream.
+        {"-P", pipe, "-e", "inject=read:error=EINTR:when=2..4"},
     };
     for (const std::vector<std::string>& injection : injections) {
         std::vector<std::string> argv = {
             "/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o", "/dev/null"};
         argv.insert(argv.end(), injection.begin(), injection.end());
-        argv.insert(argv.end(), {TANDEMCHECK_BINARY, "-a", a, "-b", b});
+        const bool piped = injection[1] == pipe;
+        if (piped)
+            fifo("pipe", table.data);
+        argv.insert(argv.end(), {TANDEMCHECK_BINARY, "-a", piped ? pipe : a, "-b", b});
         process_result p = run_program(argv);
         const std::string label = injection.back();
         EXPECT_EQ(plain.status, p.status) << label;
         EXPECT_EQ(plain.err, p.err) << label;
         EXPECT_EQ(without_speeds(plain.out), without_speeds(p.out)) << label;
+        if (piped) {
+            writers.back().join();
+            writers.pop_back();
+            unlink(pipe.c_str());
+        }
     }
+}
+
+TEST_F(EndToEnd, ADirectReadRefusedMidRunFallsBackWithThePagesDropped)
+{
+    if (!have_program("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    const std::string data = random_bytes(5 * 40 * B + 777, 44);
+    const std::string a = file("a", data), b = file("b", data);
+    const std::string trace = path("trace");
+    process_result plain = run_tandemcheck({"-a", a, "-b", b});
+    // The third request for input 1 is refused, as overlayfs refuses a
+    // direct read it took at first.
+    process_result p =
+        run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o", trace,
+                     "-P", a, "-e", "trace=pread64,fadvise64,fcntl", "-e",
+                     "inject=pread64:error=EINVAL:when=3", TANDEMCHECK_BINARY, "-a", a, "-b", b});
+    const std::string log = read_file(trace);
+    if (log.find("O_DIRECT") == std::string::npos)
+        GTEST_SKIP() << "the temporary folder's file system is not read with direct I/O";
+    EXPECT_EQ(plain.status, p.status);
+    EXPECT_EQ(plain.err, p.err);
+    // From the refusal on, every request is made with the file's cached
+    // pages dropped before and after it.
+    const std::size_t refused = log.find("(INJECTED)");
+    ASSERT_NE(std::string::npos, refused) << log;
+    int requests = 0, drops = 0;
+    for (std::size_t at = log.find('\n', refused); at != std::string::npos;
+         at = log.find('\n', at + 1)) {
+        const std::string line = log.substr(at + 1, log.find('\n', at + 1) - at - 1);
+        requests += line.find("pread64(") != std::string::npos;
+        drops += line.find("fadvise64(") != std::string::npos &&
+                 line.find("POSIX_FADV_DONTNEED") != std::string::npos;
+    }
+    EXPECT_GT(requests, 0);
+    EXPECT_GE(drops, 2 * requests) << log.substr(refused);
 }
 
 TEST_F(EndToEnd, OutputThatCannotBeWrittenFailsTheRun)

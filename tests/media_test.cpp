@@ -487,6 +487,15 @@ TEST_F(Media, ADiskThatEndsBeforeItsImageFailsTheRun)
     const std::string zeros = loop_device(zeros_backing);
     if (small.empty() || large.empty() || zeros.empty())
         GTEST_SKIP() << skip_reason;
+    // A disk's length is its size in bytes, from the start offset.
+    for (std::uint64_t offset : {0, 1000}) {
+        std::FILE* stream = std::fopen(small.c_str(), "r");
+        ASSERT_EQ(0, fseeko(stream, static_cast<off_t>(offset), SEEK_SET));
+        input disk = opened(small, stream, offset);
+        EXPECT_EQ(input_kind::disk, disk.kind);
+        EXPECT_EQ(128 * K - offset, disk.length.value_or(0)) << offset;
+        std::fclose(disk.stream);
+    }
     const std::string incomplete1 =
         "tandemcheck(): file 1 ended at 131072, before file 2 did: the copy is incomplete\n";
     const std::string incomplete2 =
@@ -652,6 +661,22 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
                                         2}) +
              "tandemcheck(): file 2 unreadable from 69632 to 71680" + io +
              "retries=17 read block\nEOF found in file1 at 327680\n" +
+             "tandemcheck(): file 2: 2048 bytes in 1 stretch could not be read\n" +
+             "\n\nReady, 327680 bytes read, 1 errors found, 1 defective blocks\n",
+         {"69632:71680"},
+         true,
+         true,
+         true},
+        // The same at an unaligned start offset: positions from the offset.
+        {100 * 4096,
+         1000,
+         1,
+         "\n" +
+             difference_line(difference{2 * B + 100, static_cast<unsigned char>(data[2 * B + 100]),
+                                        static_cast<unsigned char>(~data[2 * B + 100]), 0, 100,
+                                        2}) +
+             "tandemcheck(): file 2 unreadable from 68632 to 70680" + io +
+             "retries=18 read block\nEOF found in file1 at 327680\n" +
              "tandemcheck(): file 2: 2048 bytes in 1 stretch could not be read\n" +
              "\n\nReady, 327680 bytes read, 1 errors found, 1 defective blocks\n",
          {"69632:71680"},
