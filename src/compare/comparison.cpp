@@ -138,7 +138,7 @@ std::uint64_t take_holes(const block_read& r, int which, std::uint64_t count, st
 // Where the next byte readable in both blocks lies at or after `at`, and
 // the end of the readable run from there, both within `length`.
 std::size_t skip_holes(const block_read* reads[2], std::size_t at, std::size_t length,
-                       std::size_t& run_end)
+                       std::size_t& readable_end)
 {
     for (bool moved = true; moved;) {
         moved = false;
@@ -150,12 +150,12 @@ std::size_t skip_holes(const block_read* reads[2], std::size_t at, std::size_t l
                         moved = true;
                     }
     }
-    run_end = length;
+    readable_end = length;
     for (int k = 0; k < 2; ++k)
         if (reads[k]->holes)
             for (const unreadable_span& hole : *reads[k]->holes)
                 if (hole.at > at)
-                    run_end = std::min(run_end, hole.at);
+                    readable_end = std::min(readable_end, hole.at);
     return std::min(at, length);
 }
 
@@ -187,10 +187,10 @@ bool compare_damaged_block(run_state& run, std::size_t length, console& con)
         for (; next_end != ended.end() && next_end->at <= at; ++next_end)
             console_unreadable(con, next_end->which, next_end->stretch, true);
     };
-    std::size_t run_end = 0;
-    for (std::size_t at = skip_holes(reads, 0, length, run_end); at < length;
-         at = skip_holes(reads, run_end, length, run_end))
-        tell_differences(block1, block2, at, run_end, run.tally, con, tell_ended_by);
+    std::size_t readable_end = 0;
+    for (std::size_t at = skip_holes(reads, 0, length, readable_end); at < length;
+         at = skip_holes(reads, readable_end, length, readable_end))
+        tell_differences(block1, block2, at, readable_end, run.tally, con, tell_ended_by);
     tell_ended_by(length);
     ++run.tally.dblocks;
     return console_block_done(con, run.read1.retries + run.read2.retries);

@@ -11,11 +11,12 @@
 #include <optional>
 #include <string>
 
-#include "compare/comparison.h"
+#include "compare/caveat.h"
+#include "compare/checksum.h"
 #include "compare/messages.h"
+#include "compare/outcome.h"
 #include "compare/output.h"
 #include "compare/progress.h"
-#include "compare/read_ahead.h"
 #include "compare/status_printer.h"
 #include "compare/status_row.h"
 #include "compare/tally.h"

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "compare/block.h"
+#include "compare/caveat.h"
 #include "compare/inputs.h"
 
 // Requests a medium's thread keeps read ahead, the one being handed out included.
@@ -62,20 +63,6 @@ struct stop_read_ahead {
 };
 
 using read_ahead_handle = std::unique_ptr<read_ahead, stop_read_ahead>;
-
-// What may keep a medium's bytes from coming from the medium alone.
-enum class caveat_kind {
-    none,
-    system,       // the system may serve pages cached before the run
-    disk_closed,  // the disk a FUSE file system reads could not be opened to drop its cache
-};
-
-// What may keep a medium's bytes from coming from the medium alone, and why.
-struct medium_caveat {
-    caveat_kind kind = caveat_kind::none;
-    std::string disk;      // with disk_closed: the disk
-    int error_number = 0;  // with disk_closed: why it could not be opened
-};
 
 // Starts reading `in` (a file or a disk with a descriptor) from its start
 // offset in requests of `request` bytes (a multiple of block_size), none
