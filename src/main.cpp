@@ -6,9 +6,9 @@
 
 #include "cli/command_line.h"
 #include "compare/comparison.h"
-#include "compare/console.h"
-#include "compare/inputs.h"
-#include "compare/interrupts.h"
+#include "interrupts.h"
+#include "read/inputs.h"
+#include "show/console.h"
 
 int main(int argc, char* argv[])
 {

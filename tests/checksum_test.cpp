@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "compare/checksum.h"
-#include "compare/hashing.h"
+#include "read/checksum.h"
+#include "read/hashing.h"
 #include "test_support.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "compare/comparison.h"
-#include "compare/console.h"
-#include "compare/interrupts.h"
+#include "interrupts.h"
+#include "show/console.h"
 #include "test_support.h"
 
 namespace {

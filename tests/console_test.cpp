@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "compare/console.h"
+#include "show/console.h"
 #include "test_support.h"
 
 namespace {

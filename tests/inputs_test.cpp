@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "compare/inputs.h"
+#include "read/inputs.h"
 #include "test_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "compare/interrupts.h"
+#include "interrupts.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "compare/lockstep.h"
+#include "read/lockstep.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "compare/inputs.h"
+#include "read/inputs.h"
 
 // A read stream over `bytes`, entered at `start`, that fails with EIO once a
 // read reaches `fail_at` (never when fail_at is npos). The stream owns a

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "compare/messages.h"
+#include "show/messages.h"
 #include "test_support.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "compare/block.h"
-#include "compare/narrowing.h"
+#include "read/block.h"
+#include "read/narrowing.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "compare/output.h"
+#include "show/output.h"
 #include "test_support.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "compare/progress.h"
-#include "compare/status_printer.h"
+#include "show/progress.h"
+#include "show/status_printer.h"
 #include "test_support.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "compare/comparison.h"
-#include "compare/console.h"
-#include "compare/hashing.h"
-#include "compare/reader.h"
+#include "read/hashing.h"
+#include "read/reader.h"
+#include "show/console.h"
 #include "test_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "compare/status_printer.h"
+#include "show/status_printer.h"
 #include "test_support.h"
 
 namespace {

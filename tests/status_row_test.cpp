@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "compare/status_row.h"
+#include "show/status_row.h"
 #include "test_support.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "test_support.h"
 
-#include "compare/checksum.h"
 #include "platform.h"
+#include "read/checksum.h"
 
 #include <fcntl.h>
 #include <signal.h>

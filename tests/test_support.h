@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "compare/block.h"
 #include "compare/comparison.h"
-#include "compare/console.h"
-#include "compare/messages.h"
-#include "compare/status_printer.h"
 #include "memory_input.h"
+#include "read/block.h"
+#include "show/console.h"
+#include "show/messages.h"
+#include "show/status_printer.h"
 
 // A write stream whose bytes can be read back.
 struct memory_output {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "compare/progress.h"
-#include "compare/text.h"
+#include "show/progress.h"
+#include "show/text.h"
 #include "test_support.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <vector>
 
-#include "compare/console.h"
-#include "compare/hashing.h"
-#include "compare/interrupts.h"
-#include "compare/lockstep.h"
 #include "exit_status.h"
+#include "interrupts.h"
+#include "read/hashing.h"
+#include "read/lockstep.h"
+#include "show/console.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <ctime>
 #include <optional>
 
-#include "compare/checksum.h"
 #include "compare/outcome.h"
 #include "compare/tally.h"
+#include "read/checksum.h"
 
 struct console;
 struct input;

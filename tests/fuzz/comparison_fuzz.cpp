@@ -9,9 +9,9 @@
 #include <string>
 
 #include "compare/comparison.h"
-#include "compare/console.h"
 #include "exit_status.h"
 #include "memory_input.h"
+#include "show/console.h"
 
 namespace {
 

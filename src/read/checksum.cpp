@@ -1,5 +1,5 @@
 // Reading the checksum an image is expected to have.
-#include "compare/checksum.h"
+#include "read/checksum.h"
 
 #include <sys/stat.h>
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "compare/output.h"
+#include "show/output.h"
 
 // Standard output's row, and what is on it.
 struct status_row {

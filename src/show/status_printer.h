@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "compare/progress.h"
 #include "compare/tally.h"
+#include "show/progress.h"
 
 // Room for one status line, control sequence included.
 constexpr std::size_t status_line_room = 256;

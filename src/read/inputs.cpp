@@ -1,5 +1,5 @@
 // Opening, positioning and describing the inputs.
-#include "compare/inputs.h"
+#include "read/inputs.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "compare/block.h"
-#include "compare/messages.h"
 #include "exit_status.h"
 #include "platform.h"
+#include "read/block.h"
+#include "show/messages.h"
 
 namespace {
 

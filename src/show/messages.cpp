@@ -1,9 +1,9 @@
 // The texts of a comparison run.
-#include "compare/messages.h"
+#include "show/messages.h"
 
 #include <cstring>
 
-#include "compare/text.h"
+#include "show/text.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The throughput meter.
-#include "compare/progress.h"
+#include "show/progress.h"
 
 void meter_start(progress_meter& meter, std::time_t now)
 {

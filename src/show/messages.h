@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
-#include "compare/checksum.h"
-#include "compare/output.h"
 #include "compare/tally.h"
+#include "read/checksum.h"
+#include "show/output.h"
 
 // Room for one DIFFERENCE line.
 constexpr std::size_t difference_line_room = 192;

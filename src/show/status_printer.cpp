@@ -1,12 +1,12 @@
 // The status line's text.
-#include "compare/status_printer.h"
+#include "show/status_printer.h"
 
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
 
-#include "compare/text.h"
+#include "show/text.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Noting interrupts; the comparison loop looks at the note between passes.
-#include "compare/interrupts.h"
+#include "interrupts.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -1,5 +1,5 @@
 // What goes where, and in which order.
-#include "compare/console.h"
+#include "show/console.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "compare/inputs.h"
-#include "compare/reader.h"
+#include "read/inputs.h"
+#include "read/reader.h"
 
 // How far `self` needs to be read, from its start offset, for a run against
 // `other`: the other's length where it is known and shorter than this

@@ -1,5 +1,5 @@
 // The lockstep of both inputs and their reading limits.
-#include "compare/lockstep.h"
+#include "read/lockstep.h"
 
 namespace {
 

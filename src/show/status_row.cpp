@@ -1,5 +1,5 @@
 // The status line's row on standard output.
-#include "compare/status_row.h"
+#include "show/status_row.h"
 
 #include <sys/ioctl.h>
 

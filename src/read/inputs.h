@@ -13,7 +13,7 @@
 #include <string>
 
 #include "cli/run_settings.h"
-#include "compare/checksum.h"
+#include "read/checksum.h"
 
 // What kind of thing an input is, as far as reading and lengths go.
 enum class input_kind {

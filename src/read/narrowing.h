@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "compare/inputs.h"
+#include "read/inputs.h"
 
 // The longest step over an unreadable stretch.
 constexpr std::uint64_t narrowing_max_step = std::uint64_t{1} << 20;

@@ -1,5 +1,5 @@
 // The thread that reads a medium ahead of the comparison.
-#include "compare/read_ahead.h"
+#include "read/read_ahead.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,12 +16,12 @@
 #include <mutex>
 #include <thread>
 
-#include "compare/block.h"
-#include "compare/buffers.h"
-#include "compare/hashing.h"
-#include "compare/interrupts.h"
-#include "compare/narrowing.h"
+#include "interrupts.h"
 #include "platform.h"
+#include "read/block.h"
+#include "read/buffers.h"
+#include "read/hashing.h"
+#include "read/narrowing.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Narrowing a failed request down to the medium's sectors.
-#include "compare/narrowing.h"
+#include "read/narrowing.h"
 
 #include <algorithm>
 #include <cerrno>
 
-#include "compare/block.h"
+#include "read/block.h"
 
 namespace {
 

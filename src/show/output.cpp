@@ -1,5 +1,5 @@
 // Writes that survive signals and report real failures.
-#include "compare/output.h"
+#include "show/output.h"
 
 #include <unistd.h>
 

@@ -13,11 +13,11 @@
 #include <optional>
 #include <vector>
 
-#include "compare/block.h"
-#include "compare/buffers.h"
-#include "compare/hashing.h"
-#include "compare/inputs.h"
-#include "compare/read_ahead.h"
+#include "read/block.h"
+#include "read/buffers.h"
+#include "read/hashing.h"
+#include "read/inputs.h"
+#include "read/read_ahead.h"
 
 // Requests to a medium: as large as Linux sends to a device at once by
 // default (1280 KiB). Disks and USB sticks are often bound by the number of

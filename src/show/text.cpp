@@ -1,6 +1,6 @@
 // Number formatting through std::to_chars, which is specified to give what
 // printf gives in the C locale.
-#include "compare/text.h"
+#include "show/text.h"
 
 #include <charconv>
 

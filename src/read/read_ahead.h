@@ -22,9 +22,9 @@
 #include <optional>
 #include <string>
 
-#include "compare/block.h"
-#include "compare/caveat.h"
-#include "compare/inputs.h"
+#include "read/block.h"
+#include "read/caveat.h"
+#include "read/inputs.h"
 
 // Requests a medium's thread keeps read ahead, the one being handed out included.
 constexpr std::size_t requests_ahead = 4;

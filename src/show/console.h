@@ -11,15 +11,15 @@
 #include <optional>
 #include <string>
 
-#include "compare/caveat.h"
-#include "compare/checksum.h"
-#include "compare/messages.h"
 #include "compare/outcome.h"
-#include "compare/output.h"
-#include "compare/progress.h"
-#include "compare/status_printer.h"
-#include "compare/status_row.h"
 #include "compare/tally.h"
+#include "read/caveat.h"
+#include "read/checksum.h"
+#include "show/messages.h"
+#include "show/output.h"
+#include "show/progress.h"
+#include "show/status_printer.h"
+#include "show/status_row.h"
 
 // Both streams, the status row, and what the row says.
 struct console {

@@ -1,5 +1,5 @@
 // Aligned buffers.
-#include "compare/buffers.h"
+#include "read/buffers.h"
 
 #include <cstdlib>
 #include <new>

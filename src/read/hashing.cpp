@@ -1,12 +1,12 @@
 // The thread that hashes the image.
-#include "compare/hashing.h"
+#include "read/hashing.h"
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
 
-#include "compare/interrupts.h"
+#include "interrupts.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Blocks handed out of large requests.
-#include "compare/reader.h"
+#include "read/reader.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "compare/interrupts.h"
+#include "interrupts.h"
 
 namespace {
 
