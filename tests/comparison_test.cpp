@@ -443,7 +443,7 @@ TEST(ComparisonRun, WithKeepGoingEveryReadableSectorOfADamagedMediumIsComparedAn
         damaged.kind = input_kind::disk;
         damaged.offset = r.offset;
         damaged.length = length;
-        damaged.alignment = r.sector;
+        damaged.sector = r.sector;
         damaged.request = r.request;
         damaged.medium = [&medium](unsigned char* buffer, std::size_t n, std::uint64_t at) {
             return medium.read(buffer, n, at);

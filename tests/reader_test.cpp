@@ -88,9 +88,9 @@ TEST_F(Reader, AMediumIsReadNoFurtherThanItsLimitUntilTheLimitIsLifted)
     input in = file_input(data, offset, 40 * B);
     input_reader reader = make_reader(in, 2 * B + 100);
     reading r = read_all(reader);
-    // The bytes up to the limit, rounded up to the medium's alignment.
+    // The bytes up to the limit, rounded up to the medium's sector.
     const std::size_t held =
-        (offset + 2 * B + 100 + in.alignment - 1) / in.alignment * in.alignment - offset;
+        (offset + 2 * B + 100 + in.sector - 1) / in.sector * in.sector - offset;
     EXPECT_EQ(
         (std::vector<read_outcome>{read_outcome::block, read_outcome::block, read_outcome::limit}),
         r.outcomes);

@@ -46,18 +46,18 @@ bool power_of_two(std::uint64_t n)
     return n != 0 && (n & (n - 1)) == 0;
 }
 
-// What requests to the medium must be aligned to: what the file system asks
-// of uncached reads, else a disk's sector. Alignments a block is no
-// multiple of are not used: such a medium is read through the page cache
-// (see the reader).
-std::size_t alignment_of(int fd, std::size_t sector)
+// The medium's sector, which requests start and end on: what the file
+// system asks of uncached reads, else the disk's own sector. One that a
+// block is no multiple of is not used: such a medium is read through the
+// page cache (see the reader).
+std::size_t sector_of(int fd, std::size_t disk_sector)
 {
-    std::uint64_t alignment = uncached_read_alignment(fd);
-    if (alignment == 0)
-        alignment = sector;
-    if (!power_of_two(alignment) || alignment > block_size)
-        return default_alignment;
-    return static_cast<std::size_t>(alignment);
+    std::uint64_t sector = uncached_read_alignment(fd);
+    if (sector == 0)
+        sector = disk_sector;
+    if (!power_of_two(sector) || sector > block_size)
+        return default_sector;
+    return static_cast<std::size_t>(sector);
 }
 
 // Finds out what the open, positioned stream of `in` is.
@@ -86,7 +86,7 @@ void describe_input(input& in)
         in.kind = input_kind::device;
     }
     if (in.kind == input_kind::file || in.kind == input_kind::disk)
-        in.alignment = alignment_of(in.fd, sector);
+        in.sector = sector_of(in.fd, sector);
     off_t position = ftello(in.stream);
     if (size && position >= 0)
         // An offset past the end leaves nothing to compare.

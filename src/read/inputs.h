@@ -28,19 +28,19 @@ enum class input_kind {
 using medium_read =
     std::function<ssize_t(unsigned char* buffer, std::size_t length, std::uint64_t position)>;
 
-// Requests from a medium (files and disks) must start and end on multiples
-// of this when the system says nothing else.
-constexpr std::size_t default_alignment = 4096;
+// A medium's sector (files and disks), which requests start and end on,
+// when the system says nothing else.
+constexpr std::size_t default_sector = 4096;
 
 // One input: everything the run needs to know of it, gathered when it is opened.
 struct input {
-    std::string name;                           // as given on the command line
-    std::FILE* stream = nullptr;                // open and positioned at `offset`
-    int fd = -1;                                // the stream's descriptor, or -1 where it has none
-    std::uint64_t offset = 0;                   // start offset
-    input_kind kind = input_kind::pipe;         // what the input is
-    std::optional<std::uint64_t> length;        // bytes from `offset` to the end, where known
-    std::size_t alignment = default_alignment;  // of requests to the medium: offsets and sizes
+    std::string name;                     // as given on the command line
+    std::FILE* stream = nullptr;          // open and positioned at `offset`
+    int fd = -1;                          // the stream's descriptor, or -1 where it has none
+    std::uint64_t offset = 0;             // start offset
+    input_kind kind = input_kind::pipe;   // what the input is
+    std::optional<std::uint64_t> length;  // bytes from `offset` to the end, where known
+    std::size_t sector = default_sector;  // of the medium: requests start and end on it
     std::size_t request = 0;  // bytes one read asks for; 0: what suits the kind (see the reader)
     medium_read medium;       // tests: a medium in memory, read in place of the descriptor
 };
@@ -61,7 +61,7 @@ struct input_pair {
 input_pair open_inputs(const run_settings& settings, std::FILE* err);
 
 // The record of the input named `name`, open as `stream` and positioned at
-// `offset`: descriptor, kind, length and alignment are found out here. A
+// `offset`: descriptor, kind, length and sector are found out here. A
 // stream without a descriptor counts as a pipe.
 input opened(const std::string& name, std::FILE* stream, std::uint64_t offset);
 

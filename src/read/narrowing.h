@@ -47,9 +47,9 @@ struct narrowed {
 };
 
 // Reads the stretch from `start` to `end` again, which a request failed
-// to read (or read short, twice): block by block into `buffer` (which holds `end` - `start` bytes),
-// a failing block sector by sector (`sector` bytes, the medium's
-// alignment, which `start` is a multiple of). An unreadable stretch may be
+// to read (or read short, twice): block by block into `buffer` (which
+// holds `end` - `start` bytes), a failing block sector by sector (`sector`
+// bytes, the medium's, which `start` is a multiple of). An unreadable stretch may be
 // followed past `end`, with requests for one sector into `probe` (room for
 // a sector), but never to `bound` or past it. `start` lies below `bound`.
 narrowed narrow_down(const medium_read& read, unsigned char* buffer, unsigned char* probe,

@@ -51,7 +51,7 @@ struct shared_reading {
     bool direct = false;       // reads pass the page cache
     bool drop_around = false;  // cached pages of each request are dropped before and after it
     std::uint64_t offset = 0;
-    std::uint64_t alignment = 1;
+    std::uint64_t sector = 1;  // requests start and end on it
     std::size_t request = 0;
     bool keep_going = false;                // narrow failed requests down
     std::uint64_t medium_end = UINT64_MAX;  // the end of the medium, aligned up, where known
@@ -265,8 +265,7 @@ narrowed narrow_failed(shared_reading& s, std::unique_lock<std::mutex>& hold, un
     auto read = [&s](unsigned char* buffer, std::size_t length, std::uint64_t position) {
         return read_at(s, buffer, length, position);
     };
-    narrowed result =
-        narrow_down(read, slot, s.probe.get(), start, end, s.alignment, bound, report);
+    narrowed result = narrow_down(read, slot, s.probe.get(), start, end, s.sector, bound, report);
     hold.lock();
     s.in_read = false;
     s.queue.push_back(queued{medium_chunk{}, false, true});
@@ -279,7 +278,7 @@ narrowed narrow_failed(shared_reading& s, std::unique_lock<std::mutex>& hold, un
 void read_medium(const std::shared_ptr<shared_reading>& shared)
 {
     shared_reading& s = *shared;
-    const std::uint64_t alignment = s.alignment;
+    const std::uint64_t sector = s.sector;
     std::uint64_t delivered = s.offset;  // the next byte to hand on
     bool block_requests = false;         // a large request failed (narrow_to_blocks)
     std::uint64_t rest_to = 0;           // -k: the end of a request that came back short
@@ -306,16 +305,16 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             if (!hashed || s.stop)
                 return;
         }
-        // A request starts at the alignment at or below the next byte to
+        // A request starts at the sector at or below the next byte to
         // hand on (which an unaligned start offset or a short read leaves
         // inside a sector) and asks for `request` bytes; after a failure,
         // for the rest of the block being handed out, its end rounded up to
-        // the alignment; with -k after a short read, for what is left of
+        // a sector; with -k after a short read, for what is left of
         // it. It never passes the limit, rounded up likewise.
-        const std::uint64_t start = align_down(delivered, alignment);
+        const std::uint64_t start = align_down(delivered, sector);
         const std::uint64_t block_end =
             s.offset + ((delivered - s.offset) / block_size + 1) * block_size;
-        const std::uint64_t one_block = align_up(block_end, alignment);
+        const std::uint64_t one_block = align_up(block_end, sector);
         std::uint64_t end = block_requests ? one_block : start + s.request;
         if (rest_to > start)
             end = rest_to;
@@ -423,18 +422,18 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     if (!s.medium && (s.fd = fcntl(in.fd, F_DUPFD_CLOEXEC, 0)) < 0)
         return nullptr;
     s.offset = in.offset;
-    s.alignment = in.alignment;
+    s.sector = in.sector;
     s.request = request;
     s.keep_going = keep_going;
     s.retries.origin = in.offset;
     if (in.length) {
-        s.medium_end = align_up(in.offset + *in.length, s.alignment);
+        s.medium_end = align_up(in.offset + *in.length, s.sector);
         s.input_end = in.offset + *in.length;
     }
     if (limit)
-        s.limit = align_up(in.offset + *limit, s.alignment);
+        s.limit = align_up(in.offset + *limit, s.sector);
     const std::size_t slot_size = static_cast<std::size_t>(
-        align_up(std::max<std::uint64_t>(request, block_size + 2 * s.alignment), page_size));
+        align_up(std::max<std::uint64_t>(request, block_size + 2 * s.sector), page_size));
     const std::size_t region_size = static_cast<std::size_t>(
         align_up(static_cast<std::uint64_t>(slot_size) * requests_ahead, huge_page));
     void* room = nullptr;
@@ -453,7 +452,7 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
         s.slots[i] = s.region.get() + i * slot_size;
     s.hash = std::move(hash);
     if (keep_going) {
-        s.probe = page_aligned(static_cast<std::size_t>(align_up(s.alignment, page_size)));
+        s.probe = page_aligned(static_cast<std::size_t>(align_up(s.sector, page_size)));
         if (!s.probe)
             return nullptr;
     }

@@ -67,7 +67,7 @@ using read_ahead_handle = std::unique_ptr<read_ahead, stop_read_ahead>;
 // Starts reading `in` (a file or a disk with a descriptor) from its start
 // offset in requests of `request` bytes (a multiple of block_size), none
 // reaching past `limit` bytes from the start offset (rounded up to the
-// medium's alignment). A failed request ends the reading, or with
+// medium's sector). A failed request ends the reading, or with
 // `keep_going` is narrowed down (see narrowing.h) and what cannot be read is
 // handed on as unreadable. With a `hash`, every byte handed on is hashed,
 // in order, before its slot is read into again. Says in `caveat` what may
