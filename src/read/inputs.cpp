@@ -47,9 +47,10 @@ bool power_of_two(std::uint64_t n)
 }
 
 // The medium's sector, which requests start and end on: what the file
-// system asks of uncached reads, else the disk's own sector. One that a
-// block is no multiple of is not used: such a medium is read through the
-// page cache (see the reader).
+// system asks of uncached reads, else the disk's own sector. One that is no
+// power of two, or larger than a block, is not used; where the medium then
+// refuses uncached requests, the reading thread falls back to the page
+// cache (see read_ahead.cpp).
 std::size_t sector_of(int fd, std::size_t disk_sector)
 {
     std::uint64_t sector = uncached_read_alignment(fd);

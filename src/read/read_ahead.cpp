@@ -100,19 +100,19 @@ struct shared_reading {
 // folios at its ends, and their bytes would come from memory. After the
 // first request only the pages of the one before are cached, so this costs
 // little.
-ssize_t read_at(shared_reading& s, unsigned char* buffer, std::size_t length,
+ssize_t read_at(shared_reading& state, unsigned char* buffer, std::size_t length,
                 std::uint64_t position)
 {
-    if (s.drop_around)
-        drop_cached_pages(s.fd, 0, 0);
+    if (state.drop_around)
+        drop_cached_pages(state.fd, 0, 0);
     ssize_t n;
     do
-        n = s.medium ? s.medium(buffer, length, position)
-                     : pread(s.fd, buffer, length, static_cast<off_t>(position));
+        n = state.medium ? state.medium(buffer, length, position)
+                         : pread(state.fd, buffer, length, static_cast<off_t>(position));
     while (n < 0 && errno == EINTR);
-    if (s.drop_around) {
+    if (state.drop_around) {
         int error_number = errno;
-        drop_cached_pages(s.fd, 0, 0);
+        drop_cached_pages(state.fd, 0, 0);
         errno = error_number;
     }
     return n;
@@ -121,102 +121,103 @@ ssize_t read_at(shared_reading& s, unsigned char* buffer, std::size_t length,
 // Reading through the page cache, with what is only in memory written out
 // first, for media that refuse uncached reads. False where the system
 // cannot keep cached pages out of it.
-bool fall_back_to_cache(shared_reading& s)
+bool fall_back_to_cache(shared_reading& state)
 {
-    s.direct = false;
-    fsync(s.fd);
-    no_readahead(s.fd);
-    s.drop_around = can_drop_cached_pages();
-    return s.drop_around;
+    state.direct = false;
+    fsync(state.fd);
+    no_readahead(state.fd);
+    state.drop_around = can_drop_cached_pages();
+    return state.drop_around;
 }
 
 // Sets up reading the medium of `s.fd`, as far from memory as the system
 // and the file system allow; says in `caveat` what keeps it from the
 // medium alone.
-void choose_access(shared_reading& s, medium_caveat& caveat)
+void choose_access(shared_reading& state, medium_caveat& caveat)
 {
     struct stat st {};
     const cache_bypass bypass =
-        fstat(s.fd, &st) == 0 ? cache_bypass_of(s.fd, st) : cache_bypass::partial;
+        fstat(state.fd, &st) == 0 ? cache_bypass_of(state.fd, st) : cache_bypass::partial;
     // btrfs turns a direct read of a compressed extent into a buffered one,
     // made at once and whole: with no readahead behind it, that takes twice
     // as long as reading through the cache (3338 ms against 1607 ms for a
     // cold 1 GiB pair), while uncompressed data reads twice as fast direct.
     // Either way the stretch's cached pages are dropped around its read.
-    const bool compressed = bypass == cache_bypass::partial && mostly_compressed(s.fd);
-    s.direct = !compressed && read_uncached(s.fd, true);
+    const bool compressed = bypass == cache_bypass::partial && mostly_compressed(state.fd);
+    state.direct = !compressed && read_uncached(state.fd, true);
     if (bypass != cache_bypass::whole)
         // Only what is written out can be dropped, or read back from the medium.
-        fsync(s.fd);
+        fsync(state.fd);
     if (bypass == cache_bypass::partial || bypass == cache_bypass::unsure)
-        s.drop_around = can_drop_cached_pages();
+        state.drop_around = can_drop_cached_pages();
     if (bypass == cache_bypass::unsure)
         caveat.kind = caveat_kind::system;
     if (bypass == cache_bypass::through_disk) {
         const std::string disk = disk_behind(st);
-        s.disk_fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
-        if (s.disk_fd >= 0) {
-            fsync(s.disk_fd);
-            drop_cached_pages(s.disk_fd, 0, 0);
+        state.disk_fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+        if (state.disk_fd >= 0) {
+            fsync(state.disk_fd);
+            drop_cached_pages(state.disk_fd, 0, 0);
         } else {
             caveat = medium_caveat{caveat_kind::disk_closed, disk, errno};
         }
     }
-    if (!s.direct && !fall_back_to_cache(s) && caveat.kind == caveat_kind::none)
+    if (!state.direct && !fall_back_to_cache(state) && caveat.kind == caveat_kind::none)
         caveat.kind = caveat_kind::system;
 }
 
-void finish(shared_reading& s, chunk_kind kind, int error_number)
+void finish(shared_reading& state, chunk_kind kind, int error_number)
 {
-    s.finished = true;
-    s.last.kind = kind;
-    s.last.error_number = error_number;
-    s.changed.notify_all();
+    state.finished = true;
+    state.last.kind = kind;
+    state.last.error_number = error_number;
+    state.changed.notify_all();
 }
 
-// Hands on a chunk: after it, the comparison is past `to`, and the
-// retries of the blocks before that go first. False where the run is over.
-bool hand_on(shared_reading& s, std::unique_lock<std::mutex>& hold, const medium_chunk& chunk,
-             std::uint64_t to, bool frees_slot)
+// Queues a chunk for the comparison: after it, the comparison is past
+// `to`, and the retries of the blocks before that go first. False where
+// the run is over.
+bool queue_chunk(shared_reading& state, std::unique_lock<std::mutex>& hold,
+                 const medium_chunk& chunk, std::uint64_t to, bool frees_slot)
 {
-    while (s.queue.size() >= most_queued && !s.stop)
-        s.changed.wait(hold);
-    if (s.stop)
+    while (state.queue.size() >= most_queued && !state.stop)
+        state.changed.wait(hold);
+    if (state.stop)
         return false;
-    if (!s.retries.blocks.empty())
-        for (const auto& block : take_retries(s.retries, to)) {
+    if (!state.retries.blocks.empty())
+        for (const auto& block : take_retries(state.retries, to)) {
             medium_chunk again;
             again.kind = chunk_kind::asked_again;
             again.block = block.first;
             again.retries = block.second;
-            s.queue.push_back(queued{again, false, false});
+            state.queue.push_back(queued{again, false, false});
         }
-    s.queue.push_back(queued{chunk, frees_slot, false});
-    s.changed.notify_all();
-    if (s.hash && chunk.kind == chunk_kind::bytes)
-        s.hash_tickets[static_cast<std::size_t>(chunk.data - s.region.get()) / s.slot_size] =
-            hash_later(*s.hash, chunk.data, chunk.length);
-    else if (s.hash && chunk.kind == chunk_kind::unreadable)
-        hash_gap(*s.hash, chunk.length);
+    state.queue.push_back(queued{chunk, frees_slot, false});
+    state.changed.notify_all();
+    if (state.hash && chunk.kind == chunk_kind::bytes)
+        state.hash_tickets[static_cast<std::size_t>(chunk.data - state.region.get()) /
+                           state.slot_size] = hash_later(*state.hash, chunk.data, chunk.length);
+    else if (state.hash && chunk.kind == chunk_kind::unreadable)
+        hash_gap(*state.hash, chunk.length);
     return true;
 }
 
 // What narrowing a failed request finds, handed on as it comes, from the
 // first byte not yet handed on (`delivered`).
 struct narrowing_to_queue : narrowing_report {
-    shared_reading& s;
+    shared_reading& state;
     const unsigned char* slot;  // holds the failed request's bytes, from `start`
     std::uint64_t start;
     std::uint64_t& delivered;
 
-    narrowing_to_queue(shared_reading& s_, const unsigned char* slot_, std::uint64_t start_,
+    narrowing_to_queue(shared_reading& state_, const unsigned char* slot_, std::uint64_t start_,
                        std::uint64_t& delivered_)
-        : s(s_), slot(slot_), start(start_), delivered(delivered_)
+        : state(state_), slot(slot_), start(start_), delivered(delivered_)
     {
     }
     void asked(std::uint64_t at, std::uint64_t length, bool failed) override
     {
-        note_request(s.retries, at, length, failed);
+        note_request(state.retries, at, length, failed);
     }
     void readable(std::uint64_t at, std::size_t length) override
     {
@@ -231,45 +232,47 @@ struct narrowing_to_queue : narrowing_report {
         chunk.error_number = error_number;
         // A file's last sector may lie partly past its end: what cannot be
         // read of it ends with the file.
-        pass_on(chunk, std::min(at + length, s.input_end));
+        pass_on(chunk, std::min(at + length, state.input_end));
     }
     bool stopping() override
     {
-        std::lock_guard<std::mutex> hold(s.lock);
-        return s.stop;
+        std::lock_guard<std::mutex> hold(state.lock);
+        return state.stop;
     }
     void pass_on(medium_chunk& chunk, std::uint64_t to)
     {
         if (to <= delivered)
             return;  // before the start offset, or handed on before a short count
         chunk.length = static_cast<std::size_t>(to - delivered);
-        std::unique_lock<std::mutex> hold(s.lock);
-        if (hand_on(s, hold, chunk, to, false))
+        std::unique_lock<std::mutex> hold(state.lock);
+        if (queue_chunk(state, hold, chunk, to, false))
             delivered = to;
     }
 };
 
 // Narrows down the request from `start` to `end`, read into `slot`, that
 // failed; returns where the reading stands.
-narrowed narrow_failed(shared_reading& s, std::unique_lock<std::mutex>& hold, unsigned char* slot,
-                       std::uint64_t start, std::uint64_t end, std::uint64_t& delivered)
+narrowed narrow_failed(shared_reading& state, std::unique_lock<std::mutex>& hold,
+                       unsigned char* slot, std::uint64_t start, std::uint64_t end,
+                       std::uint64_t& delivered)
 {
-    std::uint64_t bound = s.medium_end;
-    if (s.limit)
-        bound = std::min(bound, *s.limit);
-    ++s.in_use;  // the slot is held until every byte of it is handed out
-    s.fill_at = (s.fill_at + 1) % requests_ahead;
-    s.in_read = true;
+    std::uint64_t bound = state.medium_end;
+    if (state.limit)
+        bound = std::min(bound, *state.limit);
+    ++state.in_use;  // the slot is held until every byte of it is handed out
+    state.fill_at = (state.fill_at + 1) % requests_ahead;
+    state.in_read = true;
     hold.unlock();
-    narrowing_to_queue report(s, slot, start, delivered);
-    auto read = [&s](unsigned char* buffer, std::size_t length, std::uint64_t position) {
-        return read_at(s, buffer, length, position);
+    narrowing_to_queue report(state, slot, start, delivered);
+    auto read = [&state](unsigned char* buffer, std::size_t length, std::uint64_t position) {
+        return read_at(state, buffer, length, position);
     };
-    narrowed result = narrow_down(read, slot, s.probe.get(), start, end, s.sector, bound, report);
+    narrowed result =
+        narrow_down(read, slot, state.probe.get(), start, end, state.sector, bound, report);
     hold.lock();
-    s.in_read = false;
-    s.queue.push_back(queued{medium_chunk{}, false, true});
-    s.changed.notify_all();
+    state.in_read = false;
+    state.queue.push_back(queued{medium_chunk{}, false, true});
+    state.changed.notify_all();
     return result;
 }
 
@@ -277,32 +280,32 @@ narrowed narrow_failed(shared_reading& s, std::unique_lock<std::mutex>& hold, un
 // record alive for as long as the thread runs.
 void read_medium(const std::shared_ptr<shared_reading>& shared)
 {
-    shared_reading& s = *shared;
-    const std::uint64_t sector = s.sector;
-    std::uint64_t delivered = s.offset;  // the next byte to hand on
-    bool block_requests = false;         // a large request failed (narrow_to_blocks)
-    std::uint64_t rest_to = 0;           // -k: the end of a request that came back short
-    bool short_again = false;            // -k: and what was left of it came back short too
-    std::unique_lock<std::mutex> hold(s.lock);
+    shared_reading& state = *shared;
+    const std::uint64_t sector = state.sector;
+    std::uint64_t delivered = state.offset;  // the next byte to hand on
+    bool block_requests = false;             // a large request failed (narrow_to_blocks)
+    std::uint64_t rest_to = 0;               // -k: the end of a request that came back short
+    bool short_again = false;                // -k: and what was left of it came back short too
+    std::unique_lock<std::mutex> hold(state.lock);
     for (;;) {
-        if (s.stop)
+        if (state.stop)
             return;
-        bool limited = s.limit && delivered >= *s.limit;
-        if (limited != s.at_limit) {
-            s.at_limit = limited;
-            s.changed.notify_all();
+        bool limited = state.limit && delivered >= *state.limit;
+        if (limited != state.at_limit) {
+            state.at_limit = limited;
+            state.changed.notify_all();
         }
-        if (limited || s.in_use == requests_ahead) {
-            s.changed.wait(hold);
+        if (limited || state.in_use == requests_ahead) {
+            state.changed.wait(hold);
             continue;
         }
-        if (s.hash) {
+        if (state.hash) {
             // The slot's bytes may still wait to be hashed.
-            const std::uint64_t ticket = s.hash_tickets[s.fill_at];
+            const std::uint64_t ticket = state.hash_tickets[state.fill_at];
             hold.unlock();
-            const bool hashed = wait_hashed(*s.hash, ticket);
+            const bool hashed = wait_hashed(*state.hash, ticket);
             hold.lock();
-            if (!hashed || s.stop)
+            if (!hashed || state.stop)
                 return;
         }
         // A request starts at the sector at or below the next byte to
@@ -313,43 +316,43 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
         // it. It never passes the limit, rounded up likewise.
         const std::uint64_t start = align_down(delivered, sector);
         const std::uint64_t block_end =
-            s.offset + ((delivered - s.offset) / block_size + 1) * block_size;
+            state.offset + ((delivered - state.offset) / block_size + 1) * block_size;
         const std::uint64_t one_block = align_up(block_end, sector);
-        std::uint64_t end = block_requests ? one_block : start + s.request;
+        std::uint64_t end = block_requests ? one_block : start + state.request;
         if (rest_to > start)
             end = rest_to;
-        if (s.limit)
-            end = std::min(end, *s.limit);
-        unsigned char* slot = s.slots[s.fill_at];
+        if (state.limit)
+            end = std::min(end, *state.limit);
+        unsigned char* slot = state.slots[state.fill_at];
         ssize_t n = -1;
         int failure = 0;
         if (!short_again) {
-            s.in_read = true;
+            state.in_read = true;
             hold.unlock();
-            n = read_at(s, slot, static_cast<std::size_t>(end - start), start);
+            n = read_at(state, slot, static_cast<std::size_t>(end - start), start);
             failure = errno;
             hold.lock();
-            s.in_read = false;
-            if (s.keep_going)
-                note_request(s.retries, start, end - start, n < 0);
+            state.in_read = false;
+            if (state.keep_going)
+                note_request(state.retries, start, end - start, n < 0);
         }
         if (n < 0) {
             // The medium took uncached reads but refuses them (overlayfs
             // over squashfs does): read on through the cache, where the
             // cache can be kept out of the way; else this is the failure.
-            if (failure == EINVAL && s.direct && can_drop_cached_pages() &&
-                read_uncached(s.fd, false) && fall_back_to_cache(s))
+            if (failure == EINVAL && state.direct && can_drop_cached_pages() &&
+                read_uncached(state.fd, false) && fall_back_to_cache(state))
                 continue;
-            if (s.keep_going) {
+            if (state.keep_going) {
                 rest_to = 0;
                 short_again = false;
-                narrowed r = narrow_failed(s, hold, slot, start, end, delivered);
-                if (r.stopped || s.stop)
+                narrowed r = narrow_failed(state, hold, slot, start, end, delivered);
+                if (r.stopped || state.stop)
                     return;
                 // An unreadable sector that holds the input's end ends it
                 // there: nothing past it is handed on.
-                if (r.ended || delivered >= s.input_end) {
-                    finish(s, chunk_kind::end, 0);
+                if (r.ended || delivered >= state.input_end) {
+                    finish(state, chunk_kind::end, 0);
                     return;
                 }
                 delivered = std::max(delivered, r.next);
@@ -359,15 +362,15 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
                 block_requests = true;
                 continue;
             }
-            finish(s, chunk_kind::error, failure);
+            finish(state, chunk_kind::error, failure);
             return;
         }
         const std::uint64_t got = start + static_cast<std::uint64_t>(n);
         if (got <= delivered) {
-            finish(s, chunk_kind::end, 0);
+            finish(state, chunk_kind::end, 0);
             return;
         }
-        if (s.keep_going) {
+        if (state.keep_going) {
             // What is left of a short read is asked for once more, and then narrowed down.
             short_again = got < end && rest_to != 0;
             rest_to = got < end ? end : 0;
@@ -375,10 +378,10 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
         medium_chunk chunk;
         chunk.data = slot + (delivered - start);
         chunk.length = static_cast<std::size_t>(got - delivered);
-        if (!hand_on(s, hold, chunk, got, true))
+        if (!queue_chunk(state, hold, chunk, got, true))
             return;
-        s.fill_at = (s.fill_at + 1) % requests_ahead;
-        ++s.in_use;
+        state.fill_at = (state.fill_at + 1) % requests_ahead;
+        ++state.in_use;
         delivered = got;
     }
 }
@@ -417,29 +420,29 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
                                    std::shared_ptr<image_hash> hash, medium_caveat& caveat)
 {
     auto shared = std::make_shared<shared_reading>();
-    shared_reading& s = *shared;
-    s.medium = in.medium;
-    if (!s.medium && (s.fd = fcntl(in.fd, F_DUPFD_CLOEXEC, 0)) < 0)
+    shared_reading& state = *shared;
+    state.medium = in.medium;
+    if (!state.medium && (state.fd = fcntl(in.fd, F_DUPFD_CLOEXEC, 0)) < 0)
         return nullptr;
-    s.offset = in.offset;
-    s.sector = in.sector;
-    s.request = request;
-    s.keep_going = keep_going;
-    s.retries.origin = in.offset;
+    state.offset = in.offset;
+    state.sector = in.sector;
+    state.request = request;
+    state.keep_going = keep_going;
+    state.retries.origin = in.offset;
     if (in.length) {
-        s.medium_end = align_up(in.offset + *in.length, s.sector);
-        s.input_end = in.offset + *in.length;
+        state.medium_end = align_up(in.offset + *in.length, state.sector);
+        state.input_end = in.offset + *in.length;
     }
     if (limit)
-        s.limit = align_up(in.offset + *limit, s.sector);
+        state.limit = align_up(in.offset + *limit, state.sector);
     const std::size_t slot_size = static_cast<std::size_t>(
-        align_up(std::max<std::uint64_t>(request, block_size + 2 * s.sector), page_size));
+        align_up(std::max<std::uint64_t>(request, block_size + 2 * state.sector), page_size));
     const std::size_t region_size = static_cast<std::size_t>(
         align_up(static_cast<std::uint64_t>(slot_size) * requests_ahead, huge_page));
     void* room = nullptr;
     if (posix_memalign(&room, huge_page, region_size) != 0)
         return nullptr;
-    s.region.reset(static_cast<unsigned char*>(room));
+    state.region.reset(static_cast<unsigned char*>(room));
     // An uncached read goes into the buffer itself, and a device takes only
     // so many pieces of memory in one request (128 on a loop device): in 4
     // KiB pages a 1280 KiB request goes out as three. Huge pages are
@@ -447,18 +450,18 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     // reads 2.5 times faster. Where there are none to be had, pages of 4 KiB
     // serve.
     prefer_huge_pages(room, region_size);
-    s.slot_size = slot_size;
+    state.slot_size = slot_size;
     for (std::size_t i = 0; i < requests_ahead; ++i)
-        s.slots[i] = s.region.get() + i * slot_size;
-    s.hash = std::move(hash);
+        state.slots[i] = state.region.get() + i * slot_size;
+    state.hash = std::move(hash);
     if (keep_going) {
-        s.probe = page_aligned(static_cast<std::size_t>(align_up(s.sector, page_size)));
-        if (!s.probe)
+        state.probe = page_aligned(static_cast<std::size_t>(align_up(state.sector, page_size)));
+        if (!state.probe)
             return nullptr;
     }
-    if (!s.medium)
-        choose_access(s, caveat);
-    if (s.drop_around && s.direct)
+    if (!state.medium)
+        choose_access(state, caveat);
+    if (state.drop_around && state.direct)
         // btrfs serves a direct read through the page cache where the buffer
         // faults, as a fresh one does on its first use: touched now, it
         // does not.
@@ -476,29 +479,29 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
 
 medium_chunk next_chunk(read_ahead& reading)
 {
-    shared_reading& s = *reading.shared;
-    std::unique_lock<std::mutex> hold(s.lock);
+    shared_reading& state = *reading.shared;
+    std::unique_lock<std::mutex> hold(state.lock);
     if (reading.holding) {
-        --s.in_use;
+        --state.in_use;
         reading.holding = false;
-        s.changed.notify_all();
+        state.changed.notify_all();
     }
     for (;;) {
-        while (!s.queue.empty() && s.queue.front().only_frees) {
-            s.queue.pop_front();
-            --s.in_use;
-            s.changed.notify_all();
+        while (!state.queue.empty() && state.queue.front().only_frees) {
+            state.queue.pop_front();
+            --state.in_use;
+            state.changed.notify_all();
         }
-        if (!s.queue.empty()) {
-            queued taken = s.queue.front();
-            s.queue.pop_front();
+        if (!state.queue.empty()) {
+            queued taken = state.queue.front();
+            state.queue.pop_front();
             reading.holding = taken.frees_slot;
-            s.changed.notify_all();
+            state.changed.notify_all();
             return taken.chunk;
         }
-        if (s.finished)
-            return s.last;
-        if (s.at_limit) {
+        if (state.finished)
+            return state.last;
+        if (state.at_limit) {
             medium_chunk chunk;
             chunk.kind = chunk_kind::limit;
             return chunk;
@@ -508,7 +511,7 @@ medium_chunk next_chunk(read_ahead& reading)
             chunk.kind = chunk_kind::interrupted;
             return chunk;
         }
-        s.changed.wait_for(hold, interrupt_check);
+        state.changed.wait_for(hold, interrupt_check);
     }
 }
 

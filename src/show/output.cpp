@@ -63,7 +63,9 @@ int write_to(int fd, const char* text, std::size_t length)
     return 0;
 }
 
-int hand_on(output_stream& out, const char* text, std::size_t length)
+// Writes `text` to the descriptor, or to the stream where there is none;
+// returns 0 or the errno of the failure.
+int write_through(output_stream& out, const char* text, std::size_t length)
 {
     if (out.fd < 0)
         return write_whole(out.stream, text, length);
@@ -87,7 +89,7 @@ output_stream make_output(std::FILE* stream)
 void output_drain(output_stream& out)
 {
     if (out.used > 0 && out.error == 0)
-        out.error = hand_on(out, out.buffer.get(), out.used);
+        out.error = write_through(out, out.buffer.get(), out.used);
     out.used = 0;
 }
 
@@ -106,7 +108,7 @@ void output_write(output_stream& out, const char* text, std::size_t length)
     if (length > output_room) {
         output_drain(out);
         if (out.error == 0)
-            out.error = hand_on(out, text, length);
+            out.error = write_through(out, text, length);
         return;
     }
     std::memcpy(output_reserve(out, length), text, length);
