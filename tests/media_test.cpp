@@ -628,6 +628,18 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
         io + "retries=9 read block\n" + "EOF found in file1 at 327680\n" +
         "tandemcheck(): file 2: 32768 bytes in 3 stretches could not be read\n" +
         "\n\nReady, 327680 bytes read, 1 errors found, 4 defective blocks\n";
+    // With -k, the copy's one unreadable sector of 2048 bytes, `where`.
+    auto one_dvd_sector = [&](const std::string& where, int retries) {
+        return "\n" +
+               difference_line(
+                   difference{2 * B + 100, static_cast<unsigned char>(data[2 * B + 100]),
+                              static_cast<unsigned char>(~data[2 * B + 100]), 0, 100, 2}) +
+               "tandemcheck(): file 2 unreadable from " + where + io +
+               "retries=" + std::to_string(retries) +
+               " read block\nEOF found in file1 at 327680\n" +
+               "tandemcheck(): file 2: 2048 bytes in 1 stretch could not be read\n" +
+               "\n\nReady, 327680 bytes read, 1 errors found, 1 defective blocks\n";
+    };
     // An unaligned start offset puts a block's start inside a sector.
     const std::vector<row> rows = {
         {100 * 4096, 0, 0,
@@ -651,34 +663,13 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
          {},
          true,
          false},
-        // One sector of 2048 bytes, in the middle of a 4 KiB page.
-        {100 * 4096,
-         0,
-         1,
-         "\n" +
-             difference_line(difference{2 * B + 100, static_cast<unsigned char>(data[2 * B + 100]),
-                                        static_cast<unsigned char>(~data[2 * B + 100]), 0, 100,
-                                        2}) +
-             "tandemcheck(): file 2 unreadable from 69632 to 71680" + io +
-             "retries=17 read block\nEOF found in file1 at 327680\n" +
-             "tandemcheck(): file 2: 2048 bytes in 1 stretch could not be read\n" +
-             "\n\nReady, 327680 bytes read, 1 errors found, 1 defective blocks\n",
-         {"69632:71680"},
-         true,
-         true,
-         true},
-        // The same at an unaligned start offset: positions from the offset.
+        // One sector of 2048 bytes, in the middle of a 4 KiB page; and the
+        // same at an unaligned start offset, positions from the offset.
+        {100 * 4096, 0, 1, one_dvd_sector("69632 to 71680", 17), {"69632:71680"}, true, true, true},
         {100 * 4096,
          1000,
          1,
-         "\n" +
-             difference_line(difference{2 * B + 100, static_cast<unsigned char>(data[2 * B + 100]),
-                                        static_cast<unsigned char>(~data[2 * B + 100]), 0, 100,
-                                        2}) +
-             "tandemcheck(): file 2 unreadable from 68632 to 70680" + io +
-             "retries=18 read block\nEOF found in file1 at 327680\n" +
-             "tandemcheck(): file 2: 2048 bytes in 1 stretch could not be read\n" +
-             "\n\nReady, 327680 bytes read, 1 errors found, 1 defective blocks\n",
+         one_dvd_sector("68632 to 70680", 18),
          {"69632:71680"},
          true,
          true,
