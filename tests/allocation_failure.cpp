@@ -38,3 +38,15 @@ void operator delete(void* p, std::size_t) noexcept
 {
     std::free(p);
 }
+
+// The nothrow forms too (std::stable_sort's buffer is one), so that every
+// allocation pairs malloc with free.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return std::malloc(size ? size : 1);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
