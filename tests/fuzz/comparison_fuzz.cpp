@@ -11,6 +11,7 @@
 #include "compare/comparison.h"
 #include "exit_status.h"
 #include "memory_input.h"
+#include "read/block.h"
 #include "show/console.h"
 
 namespace {
