@@ -329,6 +329,20 @@ TEST_F(EndToEnd, APipeIsHashedAsItIsRead)
               short_pipe.err.find("tandemcheck(): file 1 SHA-256 " + sha256_of(cut) +
                                   ": NOT as given (" + hex + ")\n"))
         << short_pipe.err;
+    // A read of the pipe that fails, once: what was read is no checksum of the image.
+    if (!have_program("strace"))
+        GTEST_SKIP() << "strace is not installed";
+    const std::string failing = fifo("pipe4", data);
+    process_result failed =
+        run_program({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-o",
+                     "/dev/null", "-P", failing, "-e", "inject=read:error=EIO:when=3",
+                     TANDEMCHECK_BINARY, "-a", failing, "-b", copy, "-s", hex});
+    EXPECT_EQ(1, failed.status);
+    EXPECT_NE(std::string::npos,
+              failed.err.find("tandemcheck(): fread file 1():: Input/output error\n"
+                              "tandemcheck(): file 1 SHA-256 not computed: Input/output error\n"
+                              "\n\nReady, "))
+        << failed.err;
 }
 
 TEST_F(EndToEnd, AChecksumThatCannotBeCheckedFailsBeforeAnythingIsRead)

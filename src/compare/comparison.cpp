@@ -247,13 +247,17 @@ run_end pass(run_state& run, console& con, clock_function clock)
 
 // -s: reads the image on to its end where the comparison stopped before
 // it, and says what its checksum came to; nothing where an interrupt came
-// first.
+// first. An image whose own read failed (`last`) is not read again.
 std::optional<checksum_verdict> judge_checksum(const checksum_check& check, input_reader& image,
-                                               image_hash* hash)
+                                               const block_read& last, image_hash* hash)
 {
     checksum_verdict verdict;
     verdict.which = check.which;
     verdict.expected = check.expected;
+    if (last.outcome == read_outcome::error) {
+        verdict.error_number = last.error_number;
+        return verdict;
+    }
     const read_outcome rest = read_rest(image, verdict.error_number);
     if (rest == read_outcome::interrupted)
         return std::nullopt;
@@ -313,8 +317,9 @@ run_result run_comparison(input& input1, input& input2, console& con, clock_func
             result.missing = shortfall_of(inputs, reads, run.tally.count);
         }
         if (check && (result.end == run_end::finished || result.end == run_end::read_error)) {
-            result.checksum =
-                judge_checksum(*check, check->which == 1 ? run.reader1 : run.reader2, hash.get());
+            const bool first = check->which == 1;
+            result.checksum = judge_checksum(*check, first ? run.reader1 : run.reader2,
+                                             first ? run.read1 : run.read2, hash.get());
             if (!result.checksum)
                 result.end = run_end::interrupted;
         }
