@@ -53,10 +53,9 @@ struct shared_reading {
     std::uint64_t offset = 0;
     std::uint64_t sector = 1;  // requests start and end on it
     std::size_t request = 0;
-    bool keep_going = false;                // narrow failed requests down
-    std::uint64_t medium_end = UINT64_MAX;  // the end of the medium, aligned up, where known
-    std::uint64_t input_end = UINT64_MAX;   // the end of the input itself, where known
-    buffer_ptr region;                      // the slots, one after the other
+    bool keep_going = false;               // narrow failed requests down
+    std::uint64_t input_end = UINT64_MAX;  // the end of the input, where known
+    buffer_ptr region;                     // the slots, one after the other
     std::size_t slot_size = 0;
     std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
     std::shared_ptr<image_hash> hash;                    // -s: hashes what is handed on, or null
@@ -130,7 +129,7 @@ bool fall_back_to_cache(shared_reading& state)
     return state.drop_around;
 }
 
-// Sets up reading the medium of `s.fd`, as far from memory as the system
+// Sets up reading the medium of `state.fd`, as far from memory as the system
 // and the file system allow; says in `caveat` what keeps it from the
 // medium alone.
 void choose_access(shared_reading& state, medium_caveat& caveat)
@@ -256,7 +255,9 @@ narrowed narrow_failed(shared_reading& state, std::unique_lock<std::mutex>& hold
                        unsigned char* slot, std::uint64_t start, std::uint64_t end,
                        std::uint64_t& delivered)
 {
-    std::uint64_t bound = state.medium_end;
+    // Up to the medium's sector that holds the input's end, where known.
+    std::uint64_t bound =
+        state.input_end == UINT64_MAX ? UINT64_MAX : align_up(state.input_end, state.sector);
     if (state.limit)
         bound = std::min(bound, *state.limit);
     ++state.in_use;  // the slot is held until every byte of it is handed out
@@ -429,10 +430,8 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     state.request = request;
     state.keep_going = keep_going;
     state.retries.origin = in.offset;
-    if (in.length) {
-        state.medium_end = align_up(in.offset + *in.length, state.sector);
+    if (in.length)
         state.input_end = in.offset + *in.length;
-    }
     if (limit)
         state.limit = align_up(in.offset + *limit, state.sector);
     const std::size_t slot_size = static_cast<std::size_t>(
