@@ -10,11 +10,13 @@
 
 namespace {
 
+// A read of the fourth block.
 block_read gave(read_outcome outcome, std::size_t length = block_size)
 {
     block_read r;
     r.outcome = outcome;
-    r.length = length;
+    r.block.length = length;
+    r.block.index = 3;
     return r;
 }
 
@@ -66,7 +68,7 @@ TEST(Lockstep, AHeldReadEndsWhereItsOwnLengthSays)
         {"not held", gave(o::block), 100000, o::block, 0},
     };
     for (row r : rows) {
-        settle_at_limit(r.held, r.length, count);
+        settle_at_limit(r.held, r.length);
         EXPECT_EQ(static_cast<int>(r.outcome), static_cast<int>(r.held.outcome)) << r.what;
         EXPECT_EQ(r.ended_at, r.held.ended_at) << r.what;
     }

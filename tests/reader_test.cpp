@@ -34,22 +34,27 @@ protected:
     int files = 0;  // made so far
 };
 
-// Every outcome up to the end, with the bytes of each.
+// Every outcome up to the end, with the bytes of each, and whether the
+// blocks came numbered one after the other.
 struct reading {
     std::vector<read_outcome> outcomes;
     std::string bytes;
+    bool numbered = true;
 };
 
 reading read_all(input_reader& reader)
 {
     reading r;
+    std::uint64_t first = 0;
     for (;;) {
-        const unsigned char* block = nullptr;
-        std::size_t length = 0;
+        input_block block;
         int error_number = 0;
-        read_outcome outcome = next_block(reader, block, length, error_number);
+        read_outcome outcome = next_block(reader, block, error_number);
+        if (r.outcomes.empty())
+            first = block.index;
+        r.numbered = r.numbered && block.index == first + r.outcomes.size();
         r.outcomes.push_back(outcome);
-        r.bytes.append(reinterpret_cast<const char*>(block), length);
+        r.bytes.append(reinterpret_cast<const char*>(block.data), block.length);
         if (outcome != read_outcome::block || r.outcomes.size() > 1000)
             return r;
     }
@@ -77,6 +82,7 @@ TEST_F(Reader, AMediumIsHandedOutAsReadingABlockAtATimeWould)
                                               std::to_string(length) + " bytes";
                     EXPECT_EQ(expected, r.outcomes) << label;
                     EXPECT_TRUE(data.substr(offset) == r.bytes) << label;
+                    EXPECT_TRUE(r.numbered) << label;
                     std::fclose(in.stream);
                 }
 }
@@ -101,6 +107,7 @@ TEST_F(Reader, AMediumIsReadNoFurtherThanItsLimitUntilTheLimitIsLifted)
     EXPECT_EQ(9u, rest.outcomes.size());
     EXPECT_EQ(read_outcome::end, rest.outcomes.back());
     EXPECT_TRUE(data.substr(offset + 2 * B) == rest.bytes);
+    EXPECT_TRUE(rest.numbered);
     std::fclose(in.stream);
 }
 

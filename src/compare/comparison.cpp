@@ -32,14 +32,16 @@ std::size_t next_difference(const unsigned char* block1, const unsigned char* bl
     return from;
 }
 
-// Tells each byte that differs from `from` up to `to` of a block as a
+// Tells each byte that differs from `from` up to `to` of two blocks as a
 // DIFFERENCE line, and counts it; `before(i)` is called first for each,
 // to tell what comes before position i.
 template <typename Before>
-void tell_differences(const unsigned char* block1, const unsigned char* block2, std::size_t from,
+void tell_differences(const input_block& b1, const input_block& b2, std::size_t from,
                       std::size_t to, compare_tally& tally, console& con, Before before)
 {
-    difference d{0, 0, 0, 0, 0, tally.block};
+    const unsigned char* block1 = b1.data;
+    const unsigned char* block2 = b2.data;
+    difference d{0, 0, 0, 0, 0, b1.index};
     for (std::size_t i = next_difference(block1, block2, from, to); i < to;
          i = next_difference(block1, block2, i + 1, to)) {
         before(i);
@@ -104,7 +106,7 @@ struct stretch_end {
 // Takes a block's holes of input `which` (the first `length` bytes of it,
 // from `count`) into `tally`: stretches that begin, go on and end. Those
 // that end are added to `ended`. Returns the block's unreadable bytes.
-std::uint64_t take_holes(const block_read& r, int which, std::uint64_t count, std::size_t length,
+std::uint64_t take_holes(const input_block& b, int which, std::uint64_t count, std::size_t length,
                          unreadable_tally& tally, std::vector<stretch_end>& ended)
 {
     std::uint64_t bytes = 0;
@@ -112,24 +114,22 @@ std::uint64_t take_holes(const block_read& r, int which, std::uint64_t count, st
         ended.push_back(stretch_end{at, which, *tally.open});
         tally.open.reset();
     };
-    if (r.holes)
-        for (const unreadable_span& hole : *r.holes) {
-            if (hole.at >= length)
-                break;
-            const std::size_t hole_end = std::min(hole.at + hole.length, length);
-            if (tally.open && (hole.at != 0 || tally.open->to != count))
-                close_at(0);
-            if (!tally.open) {
-                tally.open =
-                    unreadable_stretch{count + hole.at, count + hole.at, hole.error_number};
-                ++tally.stretches;
-            }
-            tally.open->to = count + hole_end;
-            bytes += hole_end - hole.at;
-            tally.bytes += hole_end - hole.at;
-            if (hole_end < length)
-                close_at(hole_end);
+    for (const unreadable_span& hole : b.holes) {
+        if (hole.at >= length)
+            break;
+        const std::size_t hole_end = std::min(hole.at + hole.length, length);
+        if (tally.open && (hole.at != 0 || tally.open->to != count))
+            close_at(0);
+        if (!tally.open) {
+            tally.open = unreadable_stretch{count + hole.at, count + hole.at, hole.error_number};
+            ++tally.stretches;
         }
+        tally.open->to = count + hole_end;
+        bytes += hole_end - hole.at;
+        tally.bytes += hole_end - hole.at;
+        if (hole_end < length)
+            close_at(hole_end);
+    }
     if (tally.open && tally.open->to == count && length > 0)
         close_at(0);  // the block begins readable
     return bytes;
@@ -137,45 +137,49 @@ std::uint64_t take_holes(const block_read& r, int which, std::uint64_t count, st
 
 // Where the next byte readable in both blocks lies at or after `at`, and
 // the end of the readable run from there, both within `length`.
-std::size_t skip_holes(const block_read* reads[2], std::size_t at, std::size_t length,
+std::size_t skip_holes(const input_block* blocks[2], std::size_t at, std::size_t length,
                        std::size_t& readable_end)
 {
     for (bool moved = true; moved;) {
         moved = false;
         for (int k = 0; k < 2; ++k)
-            if (reads[k]->holes)
-                for (const unreadable_span& hole : *reads[k]->holes)
-                    if (hole.at <= at && at < hole.at + hole.length) {
-                        at = hole.at + hole.length;
-                        moved = true;
-                    }
+            for (const unreadable_span& hole : blocks[k]->holes)
+                if (hole.at <= at && at < hole.at + hole.length) {
+                    at = hole.at + hole.length;
+                    moved = true;
+                }
     }
     readable_end = length;
     for (int k = 0; k < 2; ++k)
-        if (reads[k]->holes)
-            for (const unreadable_span& hole : *reads[k]->holes)
-                if (hole.at > at)
-                    readable_end = std::min(readable_end, hole.at);
+        for (const unreadable_span& hole : blocks[k]->holes)
+            if (hole.at > at)
+                readable_end = std::min(readable_end, hole.at);
     return std::min(at, length);
 }
 
-// Compares a block where either input holds unreadable bytes, or a
-// stretch ended: DIFFERENCE lines for the bytes both could read, and the
-// lines of the stretches that ended, in the order of their positions.
-// Returns false where the block's report could not be written.
-bool compare_damaged_block(run_state& run, std::size_t length, console& con)
+// Compares the first `length` bytes of the pass's two blocks: DIFFERENCE
+// lines for the bytes both could read, and the lines of the unreadable
+// stretches that ended, in the order of their positions; a block with
+// differences ends its report with the retries of both. Plain blocks, with
+// no holes and no stretch that may end at their start, are compared at
+// once. Returns false where the block's report could not be written.
+bool compare_blocks(run_state& run, std::size_t length, console& con)
 {
+    const input_block& b1 = run.read1.block;
+    const input_block& b2 = run.read2.block;
+    const bool plain =
+        b1.holes.empty() && b2.holes.empty() && !run.unreadable[0].open && !run.unreadable[1].open;
+    if (plain && std::memcmp(b1.data, b2.data, length) == 0)
+        return true;
     std::vector<stretch_end> ended;
-    const block_read* reads[2] = {&run.read1, &run.read2};
+    const input_block* blocks[2] = {&b1, &b2};
     std::uint64_t unreadable = 0;
     for (int k = 0; k < 2; ++k)
         unreadable +=
-            take_holes(*reads[k], k + 1, run.tally.count, length, run.unreadable[k], ended);
+            take_holes(*blocks[k], k + 1, run.tally.count, length, run.unreadable[k], ended);
     std::stable_sort(ended.begin(), ended.end(),
                      [](const stretch_end& a, const stretch_end& b) { return a.at < b.at; });
-    const unsigned char* block1 = run.read1.block;
-    const unsigned char* block2 = run.read2.block;
-    if (unreadable == 0 && std::memcmp(block1, block2, length) == 0) {
+    if (unreadable == 0 && std::memcmp(b1.data, b2.data, length) == 0) {
         // Only stretches that ended at the block's start: no report of its own.
         for (const stretch_end& e : ended)
             console_unreadable(con, e.which, e.stretch, false);
@@ -188,19 +192,12 @@ bool compare_damaged_block(run_state& run, std::size_t length, console& con)
             console_unreadable(con, next_end->which, next_end->stretch, true);
     };
     std::size_t readable_end = 0;
-    for (std::size_t at = skip_holes(reads, 0, length, readable_end); at < length;
-         at = skip_holes(reads, readable_end, length, readable_end))
-        tell_differences(block1, block2, at, readable_end, run.tally, con, tell_ended_by);
+    for (std::size_t at = skip_holes(blocks, 0, length, readable_end); at < length;
+         at = skip_holes(blocks, readable_end, length, readable_end))
+        tell_differences(b1, b2, at, readable_end, run.tally, con, tell_ended_by);
     tell_ended_by(length);
     ++run.tally.dblocks;
-    return console_block_done(con, run.read1.retries + run.read2.retries);
-}
-
-// Whether a block needs more than a plain comparison: unreadable bytes in
-// it, or a stretch that may have ended at its start.
-bool damaged(const run_state& run)
-{
-    return run.read1.holes || run.read2.holes || run.unreadable[0].open || run.unreadable[1].open;
+    return console_block_done(con, b1.retries + b2.retries);
 }
 
 // Tells the console of input `which`'s end or read error, if it met one.
@@ -216,7 +213,7 @@ void report_read(const run_state& run, const block_read& r, int which, console& 
 // how the run stands after it.
 run_end pass(run_state& run, console& con, clock_function clock)
 {
-    read_both(run.reader1, run.reader2, run.tally.count, run.read1, run.read2);
+    read_both(run.reader1, run.reader2, run.read1, run.read2);
     report_read(run, run.read1, 1, con);
     if (stopped_by(run.read1) != run_end::going)
         return stopped_by(run.read1);
@@ -229,13 +226,9 @@ run_end pass(run_state& run, console& con, clock_function clock)
     console_pass(con, run.tally, run.meter, now.millis);
     // Both reads deliver whole blocks until one input ends; then the bytes
     // both delivered are still compared.
-    std::size_t length = std::min(run.read1.length, run.read2.length);
-    bool reported = damaged(run)
-                        ? compare_damaged_block(run, length, con)
-                        : compare_block(run.read1.block, run.read2.block, length, run.tally, con,
-                                        run.read1.retries + run.read2.retries);
+    std::size_t length = std::min(run.read1.block.length, run.read2.block.length);
+    bool reported = compare_blocks(run, length, con);
     run.tally.count += length;
-    ++run.tally.block;
     meter_credit(run.meter, length);
 
     if (!reported)
@@ -278,17 +271,6 @@ clock_reading read_system_clock()
     clock_gettime(CLOCK_MONOTONIC, &now);
     return clock_reading{std::time(nullptr),
                          static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000};
-}
-
-bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
-                   compare_tally& tally, console& con, int retries)
-{
-    if (std::memcmp(block1, block2, length) == 0)
-        return true;
-    console_block_differs(con);
-    tell_differences(block1, block2, 0, length, tally, con, [](std::size_t) {});
-    ++tally.dblocks;
-    return console_block_done(con, retries);
 }
 
 run_result run_comparison(input& input1, input& input2, console& con, clock_function clock,

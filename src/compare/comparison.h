@@ -38,14 +38,6 @@ struct run_result {
     std::optional<checksum_verdict> checksum;  // -s: what the image's checksum came to
 };
 
-// Compares `length` bytes of two blocks. Each differing byte counts in
-// tally.errors and goes to the console (positions from tally.count, block
-// tally.block); a block with differences counts in tally.dblocks, and its
-// report ends with `retries`. Returns false where the block's report could
-// not be written.
-bool compare_block(const unsigned char* block1, const unsigned char* block2, std::size_t length,
-                   compare_tally& tally, console& con, int retries = 0);
-
 // Reads both inputs in lockstep until one ends or fails, and tells `con`
 // what happens: each pass, each defective block, the end of an input, a
 // read error, and the end of the run. With `keep_going`, what a file or a

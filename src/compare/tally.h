@@ -9,7 +9,6 @@ struct compare_tally {
     std::uint64_t count = 0;    // bytes compared so far
     std::uint64_t errors = 0;   // differing bytes found
     std::uint64_t dblocks = 0;  // blocks holding at least one difference
-    std::uint64_t block = 0;    // index of the current block
 };
 
 #endif

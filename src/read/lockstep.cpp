@@ -3,15 +3,16 @@
 
 namespace {
 
-block_read read_next(input_reader& reader, std::uint64_t count)
+// The block's first byte, from the start offset.
+std::uint64_t start_of(const block_read& r)
 {
-    block_read r;
-    r.outcome = next_block(reader, r.block, r.length, r.error_number);
-    r.ended_at = count + r.length;
-    if (!reader.holes.empty())
-        r.holes = &reader.holes;
-    r.retries = reader.retries;
-    return r;
+    return r.block.index * block_size;
+}
+
+void read_next(input_reader& reader, block_read& r)
+{
+    r.outcome = next_block(reader, r.block, r.error_number);
+    r.ended_at = start_of(r) + r.block.length;
 }
 
 // Whether a read held at its limit must read on: its limit is the other
@@ -20,7 +21,7 @@ block_read read_next(input_reader& reader, std::uint64_t count)
 bool reads_on(const block_read& held, const block_read& other)
 {
     return held.outcome == read_outcome::limit && !stops_the_run(other.outcome) &&
-           (other.outcome != read_outcome::end || other.length > held.length);
+           (other.outcome != read_outcome::end || other.block.length > held.block.length);
 }
 
 }  // namespace
@@ -46,30 +47,32 @@ lockstep_step next_step(const block_read& r1, const block_read& r2)
     return lockstep_step::settle;
 }
 
-void settle_at_limit(block_read& held, std::optional<std::uint64_t> length, std::uint64_t count)
+void settle_at_limit(block_read& held, std::optional<std::uint64_t> length)
 {
-    if (held.outcome == read_outcome::limit && length && *length < count + block_size) {
+    if (held.outcome == read_outcome::limit && length && *length < start_of(held) + block_size) {
         held.outcome = read_outcome::end;
         held.ended_at = *length;
     }
 }
 
-void read_both(input_reader& reader1, input_reader& reader2, std::uint64_t count, block_read& r1,
-               block_read& r2)
+void read_both(input_reader& reader1, input_reader& reader2, block_read& r1, block_read& r2)
 {
-    r1 = read_next(reader1, count);
-    r2 = stops_the_run(r1.outcome) ? block_read{} : read_next(reader2, count);
+    read_next(reader1, r1);
+    if (stops_the_run(r1.outcome))
+        r2 = block_read{};
+    else
+        read_next(reader2, r2);
     for (lockstep_step step; (step = next_step(r1, r2)) != lockstep_step::settle;) {
         if (step == lockstep_step::read_on_1) {
             lift_limit(reader1);
-            r1 = read_next(reader1, count);
+            read_next(reader1, r1);
         } else {
             lift_limit(reader2);
-            r2 = read_next(reader2, count);
+            read_next(reader2, r2);
         }
     }
     if (r2.outcome == read_outcome::end)
-        settle_at_limit(r1, reader1.source->length, count);
+        settle_at_limit(r1, reader1.source->length);
     if (r1.outcome == read_outcome::end)
-        settle_at_limit(r2, reader2.source->length, count);
+        settle_at_limit(r2, reader2.source->length);
 }

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "read/inputs.h"
 #include "read/reader.h"
@@ -22,13 +21,10 @@ std::optional<std::uint64_t> reading_limit(const input& self, const input& other
 
 // One input's part of a pass.
 struct block_read {
-    const unsigned char* block = nullptr;
-    std::size_t length = 0;  // bytes at `block`
+    input_block block;  // as its reader handed it out
     read_outcome outcome = read_outcome::block;
     int error_number = 0;        // with read_outcome::error
     std::uint64_t ended_at = 0;  // with read_outcome::end: where the input ended
-    const std::vector<unreadable_span>* holes = nullptr;  // -k: what of the block is unreadable
-    int retries = 0;  // -k: requests for the block's bytes after one failed
 };
 
 // Whether `outcome` ends the run before the pass is compared.
@@ -47,13 +43,11 @@ lockstep_step next_step(const block_read& r1, const block_read& r2);
 
 // A read held at its limit while the other input ended: reading a block at
 // a time would have read this block and met the end where the held input's
-// own `length` says, if that lies within the block from `count`. The medium
-// past the other's end is never asked for.
-void settle_at_limit(block_read& held, std::optional<std::uint64_t> length, std::uint64_t count);
+// own `length` says, if that lies within the block. The medium past the
+// other's end is never asked for.
+void settle_at_limit(block_read& held, std::optional<std::uint64_t> length);
 
-// Reads the next block of both inputs, `count` bytes from their start
-// offsets.
-void read_both(input_reader& reader1, input_reader& reader2, std::uint64_t count, block_read& r1,
-               block_read& r2);
+// Reads the next block of both inputs.
+void read_both(input_reader& reader1, input_reader& reader2, block_read& r1, block_read& r2);
 
 #endif

@@ -136,8 +136,8 @@ void note_request(retry_tally& tally, std::uint64_t at, std::uint64_t length, bo
     if ((!failed && tally.blocks.empty()) || to <= tally.origin || length == 0)
         return;
     at = std::max(at, tally.origin);
-    const std::uint64_t last = (to - 1 - tally.origin) / block_size;
-    for (std::uint64_t k = (at - tally.origin) / block_size; k <= last; ++k) {
+    const std::uint64_t last = block_index(tally.origin, to - 1);
+    for (std::uint64_t k = block_index(tally.origin, at); k <= last; ++k) {
         auto found = tally.blocks.find(k);
         if (found != tally.blocks.end())
             ++found->second;
@@ -146,20 +146,17 @@ void note_request(retry_tally& tally, std::uint64_t at, std::uint64_t length, bo
     }
 }
 
-std::vector<std::pair<std::uint64_t, int>> take_retries(retry_tally& tally, std::uint64_t to)
+int take_retries(retry_tally& tally, std::uint64_t index)
 {
-    std::vector<std::pair<std::uint64_t, int>> taken;
-    for (auto it = tally.blocks.begin(); it != tally.blocks.end();) {
-        const std::uint64_t begins = tally.origin + it->first * block_size;
-        if (begins >= to)
-            break;
-        if (it->second > 0)
-            taken.emplace_back(it->first, it->second);
-        it->second = 0;
-        if (begins + block_size <= to)
-            it = tally.blocks.erase(it);
-        else
-            ++it;
-    }
-    return taken;
+    if (tally.blocks.empty())
+        return 0;
+    const int retries = retries_so_far(tally, index);
+    tally.blocks.erase(tally.blocks.begin(), tally.blocks.upper_bound(index));
+    return retries;
+}
+
+int retries_so_far(const retry_tally& tally, std::uint64_t index)
+{
+    auto found = tally.blocks.find(index);
+    return found != tally.blocks.end() ? found->second : 0;
 }

@@ -18,8 +18,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <utility>
-#include <vector>
 
 #include "read/inputs.h"
 
@@ -57,20 +55,22 @@ narrowed narrow_down(const medium_read& read, unsigned char* buffer, unsigned ch
                      std::uint64_t bound, narrowing_report& report);
 
 // How often the bytes of each block were asked for again after the first
-// failed request that held them; blocks of block_size from `origin`.
+// failed request that held them; blocks numbered by block_index from `origin`.
 struct retry_tally {
     std::uint64_t origin = 0;
     // By index, the blocks a request failed for: the requests for their
-    // bytes since, not yet taken.
+    // bytes since.
     std::map<std::uint64_t, int> blocks;
 };
 
 // A request for `length` bytes at `at` was made, and whether it failed.
 void note_request(retry_tally& tally, std::uint64_t at, std::uint64_t length, bool failed);
 
-// The retries of the blocks that begin before `to`, as pairs of block index
-// and count, for blocks asked for again; blocks that end by `to` are
-// forgotten.
-std::vector<std::pair<std::uint64_t, int>> take_retries(retry_tally& tally, std::uint64_t to);
+// The retries of block `index`, which is handed on: it and the blocks
+// before it are forgotten.
+int take_retries(retry_tally& tally, std::uint64_t index);
+
+// The retries of block `index` so far.
+int retries_so_far(const retry_tally& tally, std::uint64_t index);
 
 #endif

@@ -20,6 +20,7 @@
 #include "platform.h"
 #include "read/block.h"
 #include "read/buffers.h"
+#include "read/cutter.h"
 #include "read/hashing.h"
 #include "read/narrowing.h"
 
@@ -32,14 +33,21 @@ constexpr std::size_t huge_page = std::size_t{2} << 20;
 // While it waits for the medium, the comparison looks for interrupts this often.
 constexpr std::chrono::milliseconds interrupt_check{50};
 
-// Chunks a narrowing thread may have waiting, besides its slots' bytes.
+// Blocks the thread may have waiting: those of all its slots, and a
+// narrowing's blocks that lie past its slot (unreadable ones need no memory).
 constexpr std::size_t most_queued = 256;
 
-// A chunk read and not yet handed out.
+// A block read and not yet handed out, or the end of a slot's blocks.
 struct queued {
-    medium_chunk chunk;
-    bool frees_slot = false;  // a slot is given back once the comparison is done with it
-    bool only_frees = false;  // no chunk: a slot is given back when this is reached
+    input_block block;
+    bool frees_slot = false;  // no block: the slot is given back when this is reached
+};
+
+// How the thread ended, after every block.
+struct reading_end {
+    read_outcome outcome = read_outcome::end;  // end or error
+    input_block partial;                       // with end: what there was of the last block
+    int error_number = 0;                      // with error
 };
 
 // What the comparison and the thread share. Fields above the mutex are set
@@ -53,11 +61,12 @@ struct shared_reading {
     std::uint64_t offset = 0;
     std::uint64_t sector = 1;  // requests start and end on it
     std::size_t request = 0;
-    bool keep_going = false;               // narrow failed requests down
-    std::uint64_t input_end = UINT64_MAX;  // the end of the input, where known
-    buffer_ptr region;                     // the slots, one after the other
-    std::size_t slot_size = 0;
+    bool keep_going = false;                             // narrow failed requests down
+    std::uint64_t input_end = UINT64_MAX;                // the end of the input, where known
+    buffer_ptr region;                                   // the slots, one after the other
+    std::size_t slot_stride = 0;                         // a slot and the rooms around it
     std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
+    block_cutter cutter;                                 // makes blocks of what is read
     std::shared_ptr<image_hash> hash;                    // -s: hashes what is handed on, or null
     // -s: the newest span of each slot queued for hashing; the slot is read
     // into again only once it is hashed.
@@ -72,10 +81,11 @@ struct shared_reading {
     bool in_read = false;                // the thread is inside a request
     bool at_limit = false;               // the thread waits for the limit to be lifted
     bool finished = false;               // the thread has ended with `last`
-    medium_chunk last;                   // end or error, after every chunk
-    std::deque<queued> queue;            // read and not yet handed out
-    std::size_t in_use = 0;              // slots read and not yet given back
-    std::size_t fill_at = 0;             // the slot the next request is read into
+    reading_end last;
+    input_block held_back;     // at the limit: what there is of the block it cuts
+    std::deque<queued> queue;  // read and not yet handed out
+    std::size_t in_use = 0;    // slots read and not yet given back
+    std::size_t fill_at = 0;   // the slot the next request is read into
 
     ~shared_reading()
     {
@@ -165,53 +175,73 @@ void choose_access(shared_reading& state, medium_caveat& caveat)
         caveat.kind = caveat_kind::system;
 }
 
-void finish(shared_reading& state, chunk_kind kind, int error_number)
+// Queues the block's bytes for hashing, in order, its holes as gaps; the
+// slot that holds them is read into again only once they are hashed.
+void hash_block(shared_reading& state, const input_block& block)
+{
+    std::size_t at = 0;
+    std::uint64_t ticket = 0;
+    auto hash_to = [&](std::size_t to) {
+        if (to > at)
+            ticket = hash_later(*state.hash, block.data + at, to - at);
+    };
+    for (const unreadable_span& hole : block.holes) {
+        hash_to(hole.at);
+        hash_gap(*state.hash, hole.length);
+        at = hole.at + hole.length;
+    }
+    hash_to(block.length);
+    if (ticket != 0)
+        state.hash_tickets[static_cast<std::size_t>(block.data - state.region.get()) /
+                           state.slot_stride] = ticket;
+}
+
+void finish(shared_reading& state, read_outcome outcome, int error_number)
 {
     state.finished = true;
-    state.last.kind = kind;
+    state.last.outcome = outcome;
     state.last.error_number = error_number;
+    state.last.partial = cut_partial(state.cutter);
+    if (outcome == read_outcome::end) {
+        state.last.partial.retries = take_retries(state.retries, state.last.partial.index);
+        if (state.hash)
+            hash_block(state, state.last.partial);
+    }
     state.changed.notify_all();
 }
 
-// Queues a chunk for the comparison: after it, the comparison is past
-// `to`, and the retries of the blocks before that go first. False where
+// Queues a whole block for the comparison, with its retries. False where
 // the run is over.
-bool queue_chunk(shared_reading& state, std::unique_lock<std::mutex>& hold,
-                 const medium_chunk& chunk, std::uint64_t to, bool frees_slot)
+bool queue_block(shared_reading& state, input_block& block)
 {
+    std::unique_lock<std::mutex> hold(state.lock);
     while (state.queue.size() >= most_queued && !state.stop)
         state.changed.wait(hold);
     if (state.stop)
         return false;
-    if (!state.retries.blocks.empty())
-        for (const auto& block : take_retries(state.retries, to)) {
-            medium_chunk again;
-            again.kind = chunk_kind::asked_again;
-            again.block = block.first;
-            again.retries = block.second;
-            state.queue.push_back(queued{again, false, false});
-        }
-    state.queue.push_back(queued{chunk, frees_slot, false});
+    block.retries = take_retries(state.retries, block.index);
+    if (state.hash)
+        hash_block(state, block);
+    state.queue.push_back(queued{std::move(block), false});
     state.changed.notify_all();
-    if (state.hash && chunk.kind == chunk_kind::bytes)
-        state.hash_tickets[static_cast<std::size_t>(chunk.data - state.region.get()) /
-                           state.slot_size] = hash_later(*state.hash, chunk.data, chunk.length);
-    else if (state.hash && chunk.kind == chunk_kind::unreadable)
-        hash_gap(*state.hash, chunk.length);
     return true;
 }
 
-// What narrowing a failed request finds, handed on as it comes, from the
-// first byte not yet handed on (`delivered`).
+// Gives the slot back once the comparison is done with the blocks queued before.
+void queue_slot_end(shared_reading& state)
+{
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.queue.push_back(queued{input_block{}, true});
+    state.changed.notify_all();
+}
+
+// What narrowing a failed request finds, cut into blocks as it comes.
 struct narrowing_to_queue : narrowing_report {
     shared_reading& state;
-    const unsigned char* slot;  // holds the failed request's bytes, from `start`
-    std::uint64_t start;
-    std::uint64_t& delivered;
+    const block_sink& sink;
+    bool stopped = false;  // the sink took no more
 
-    narrowing_to_queue(shared_reading& state_, const unsigned char* slot_, std::uint64_t start_,
-                       std::uint64_t& delivered_)
-        : state(state_), slot(slot_), start(start_), delivered(delivered_)
+    narrowing_to_queue(shared_reading& state_, const block_sink& sink_) : state(state_), sink(sink_)
     {
     }
     void asked(std::uint64_t at, std::uint64_t length, bool failed) override
@@ -220,32 +250,24 @@ struct narrowing_to_queue : narrowing_report {
     }
     void readable(std::uint64_t at, std::size_t length) override
     {
-        medium_chunk chunk;
-        chunk.data = slot + (std::max(at, delivered) - start);
-        pass_on(chunk, at + length);
+        // Bytes before the start offset, or handed on before a short
+        // count, are not told again.
+        const std::uint64_t to = at + length;
+        if (to > state.cutter.next && !stopped)
+            stopped = !cut_readable(state.cutter, to - state.cutter.next, sink);
     }
     void unreadable(std::uint64_t at, std::uint64_t length, int error_number) override
     {
-        medium_chunk chunk;
-        chunk.kind = chunk_kind::unreadable;
-        chunk.error_number = error_number;
         // A file's last sector may lie partly past its end: what cannot be
         // read of it ends with the file.
-        pass_on(chunk, std::min(at + length, state.input_end));
+        const std::uint64_t to = std::min(at + length, state.input_end);
+        if (to > state.cutter.next && !stopped)
+            stopped = !cut_unreadable(state.cutter, to - state.cutter.next, error_number, sink);
     }
     bool stopping() override
     {
         std::lock_guard<std::mutex> hold(state.lock);
-        return state.stop;
-    }
-    void pass_on(medium_chunk& chunk, std::uint64_t to)
-    {
-        if (to <= delivered)
-            return;  // before the start offset, or handed on before a short count
-        chunk.length = static_cast<std::size_t>(to - delivered);
-        std::unique_lock<std::mutex> hold(state.lock);
-        if (queue_chunk(state, hold, chunk, to, false))
-            delivered = to;
+        return stopped || state.stop;
     }
 };
 
@@ -253,27 +275,28 @@ struct narrowing_to_queue : narrowing_report {
 // failed; returns where the reading stands.
 narrowed narrow_failed(shared_reading& state, std::unique_lock<std::mutex>& hold,
                        unsigned char* slot, std::uint64_t start, std::uint64_t end,
-                       std::uint64_t& delivered)
+                       const block_sink& sink)
 {
     // Up to the medium's sector that holds the input's end, where known.
     std::uint64_t bound =
         state.input_end == UINT64_MAX ? UINT64_MAX : align_up(state.input_end, state.sector);
     if (state.limit)
         bound = std::min(bound, *state.limit);
-    ++state.in_use;  // the slot is held until every byte of it is handed out
+    ++state.in_use;  // the slot is held until every block in it is handed out
     state.fill_at = (state.fill_at + 1) % requests_ahead;
     state.in_read = true;
     hold.unlock();
-    narrowing_to_queue report(state, slot, start, delivered);
+    narrowing_to_queue report(state, sink);
     auto read = [&state](unsigned char* buffer, std::size_t length, std::uint64_t position) {
         return read_at(state, buffer, length, position);
     };
     narrowed result =
         narrow_down(read, slot, state.probe.get(), start, end, state.sector, bound, report);
+    queue_slot_end(state);
     hold.lock();
     state.in_read = false;
-    state.queue.push_back(queued{medium_chunk{}, false, true});
-    state.changed.notify_all();
+    if (report.stopped)
+        result.stopped = true;
     return result;
 }
 
@@ -283,17 +306,22 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
 {
     shared_reading& state = *shared;
     const std::uint64_t sector = state.sector;
-    std::uint64_t delivered = state.offset;  // the next byte to hand on
-    bool block_requests = false;             // a large request failed (narrow_to_blocks)
-    std::uint64_t rest_to = 0;               // -k: the end of a request that came back short
-    bool short_again = false;                // -k: and what was left of it came back short too
+    block_cutter& cutter = state.cutter;
+    const block_sink sink = [&state](input_block& block) { return queue_block(state, block); };
+    bool block_requests = false;  // a large request failed (narrow_to_blocks)
+    std::uint64_t rest_to = 0;    // -k: the end of a request that came back short
+    bool short_again = false;     // -k: and what was left of it came back short too
     std::unique_lock<std::mutex> hold(state.lock);
     for (;;) {
         if (state.stop)
             return;
-        bool limited = state.limit && delivered >= *state.limit;
+        bool limited = state.limit && cutter.next >= *state.limit;
         if (limited != state.at_limit) {
             state.at_limit = limited;
+            if (limited) {
+                state.held_back = cut_partial(cutter);
+                state.held_back.retries = retries_so_far(state.retries, state.held_back.index);
+            }
             state.changed.notify_all();
         }
         if (limited || state.in_use == requests_ahead) {
@@ -315,9 +343,9 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
         // for the rest of the block being handed out, its end rounded up to
         // a sector; with -k after a short read, for what is left of
         // it. It never passes the limit, rounded up likewise.
-        const std::uint64_t start = align_down(delivered, sector);
+        const std::uint64_t start = align_down(cutter.next, sector);
         const std::uint64_t block_end =
-            state.offset + ((delivered - state.offset) / block_size + 1) * block_size;
+            state.offset + (block_index(state.offset, cutter.next) + 1) * block_size;
         const std::uint64_t one_block = align_up(block_end, sector);
         std::uint64_t end = block_requests ? one_block : start + state.request;
         if (rest_to > start)
@@ -325,6 +353,7 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
         if (state.limit)
             end = std::min(end, *state.limit);
         unsigned char* slot = state.slots[state.fill_at];
+        cut_into(cutter, cut_window{slot, start, static_cast<std::size_t>(end - start)});
         ssize_t n = -1;
         int failure = 0;
         if (!short_again) {
@@ -347,28 +376,27 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             if (state.keep_going) {
                 rest_to = 0;
                 short_again = false;
-                narrowed r = narrow_failed(state, hold, slot, start, end, delivered);
+                narrowed r = narrow_failed(state, hold, slot, start, end, sink);
                 if (r.stopped || state.stop)
                     return;
                 // An unreadable sector that holds the input's end ends it
                 // there: nothing past it is handed on.
-                if (r.ended || delivered >= state.input_end) {
-                    finish(state, chunk_kind::end, 0);
+                if (r.ended || cutter.next >= state.input_end) {
+                    finish(state, read_outcome::end, 0);
                     return;
                 }
-                delivered = std::max(delivered, r.next);
                 continue;
             }
             if (!block_requests && narrow_to_blocks(end, one_block)) {
                 block_requests = true;
                 continue;
             }
-            finish(state, chunk_kind::error, failure);
+            finish(state, read_outcome::error, failure);
             return;
         }
         const std::uint64_t got = start + static_cast<std::uint64_t>(n);
-        if (got <= delivered) {
-            finish(state, chunk_kind::end, 0);
+        if (got <= cutter.next) {
+            finish(state, read_outcome::end, 0);
             return;
         }
         if (state.keep_going) {
@@ -376,14 +404,14 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             short_again = got < end && rest_to != 0;
             rest_to = got < end ? end : 0;
         }
-        medium_chunk chunk;
-        chunk.data = slot + (delivered - start);
-        chunk.length = static_cast<std::size_t>(got - delivered);
-        if (!queue_chunk(state, hold, chunk, got, true))
-            return;
         state.fill_at = (state.fill_at + 1) % requests_ahead;
         ++state.in_use;
-        delivered = got;
+        hold.unlock();
+        const bool going = cut_readable(cutter, got - cutter.next, sink);
+        queue_slot_end(state);
+        hold.lock();
+        if (!going)
+            return;
     }
 }
 
@@ -392,7 +420,6 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
 struct read_ahead {
     std::shared_ptr<shared_reading> shared;
     std::thread thread;
-    bool holding = false;  // the comparison holds the slot last handed out
 };
 
 void stop_read_ahead::operator()(read_ahead* reading) const
@@ -430,14 +457,17 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     state.request = request;
     state.keep_going = keep_going;
     state.retries.origin = in.offset;
+    state.cutter = make_cutter(in.offset);
     if (in.length)
         state.input_end = in.offset + *in.length;
     if (limit)
         state.limit = align_up(in.offset + *limit, state.sector);
+    // Each slot has a block's room before it and after it (see cutter.h).
     const std::size_t slot_size = static_cast<std::size_t>(
         align_up(std::max<std::uint64_t>(request, block_size + 2 * state.sector), page_size));
+    const std::size_t slot_stride = block_size + slot_size + block_size;
     const std::size_t region_size = static_cast<std::size_t>(
-        align_up(static_cast<std::uint64_t>(slot_size) * requests_ahead, huge_page));
+        align_up(static_cast<std::uint64_t>(slot_stride) * requests_ahead, huge_page));
     void* room = nullptr;
     if (posix_memalign(&room, huge_page, region_size) != 0)
         return nullptr;
@@ -449,9 +479,9 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     // reads 2.5 times faster. Where there are none to be had, pages of 4 KiB
     // serve.
     prefer_huge_pages(room, region_size);
-    state.slot_size = slot_size;
+    state.slot_stride = slot_stride;
     for (std::size_t i = 0; i < requests_ahead; ++i)
-        state.slots[i] = state.region.get() + i * slot_size;
+        state.slots[i] = state.region.get() + i * slot_stride + block_size;
     state.hash = std::move(hash);
     if (keep_going) {
         state.probe = page_aligned(static_cast<std::size_t>(align_up(state.sector, page_size)));
@@ -466,7 +496,7 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
         // does not.
         std::memset(room, 0, region_size);
 
-    read_ahead_handle reading(new read_ahead{shared, std::thread(), false});
+    read_ahead_handle reading(new read_ahead{shared, std::thread()});
     try {
         reading->thread = start_signal_free_thread([shared] { read_medium(shared); });
     } catch (...) {
@@ -476,39 +506,36 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     return reading;
 }
 
-medium_chunk next_chunk(read_ahead& reading)
+read_outcome next_block(read_ahead& reading, input_block& block, int& error_number)
 {
     shared_reading& state = *reading.shared;
     std::unique_lock<std::mutex> hold(state.lock);
-    if (reading.holding) {
-        --state.in_use;
-        reading.holding = false;
-        state.changed.notify_all();
-    }
     for (;;) {
-        while (!state.queue.empty() && state.queue.front().only_frees) {
+        // A slot whose blocks were all handed out is free once this call
+        // gives back the last of them.
+        while (!state.queue.empty() && state.queue.front().frees_slot) {
             state.queue.pop_front();
             --state.in_use;
             state.changed.notify_all();
         }
         if (!state.queue.empty()) {
-            queued taken = state.queue.front();
+            block = std::move(state.queue.front().block);
             state.queue.pop_front();
-            reading.holding = taken.frees_slot;
             state.changed.notify_all();
-            return taken.chunk;
+            return read_outcome::block;
         }
-        if (state.finished)
-            return state.last;
+        if (state.finished) {
+            block = state.last.partial;
+            error_number = state.last.error_number;
+            return state.last.outcome;
+        }
         if (state.at_limit) {
-            medium_chunk chunk;
-            chunk.kind = chunk_kind::limit;
-            return chunk;
+            block = state.held_back;
+            return read_outcome::limit;
         }
         if (caught_interrupt() != 0) {
-            medium_chunk chunk;
-            chunk.kind = chunk_kind::interrupted;
-            return chunk;
+            block = input_block{};
+            return read_outcome::interrupted;
         }
         state.changed.wait_for(hold, interrupt_check);
     }

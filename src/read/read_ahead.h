@@ -29,27 +29,6 @@
 // Requests a medium's thread keeps read ahead, the one being handed out included.
 constexpr std::size_t requests_ahead = 4;
 
-// What the next stretch of a medium came to.
-enum class chunk_kind {
-    bytes,        // `length` more bytes of the input
-    end,          // the input ended
-    error,        // a read failed; `error_number` says why
-    limit,        // the reading limit is reached: nothing more until it is lifted
-    interrupted,  // a signal ended the run while waiting for the medium
-    unreadable,   // -k: `length` bytes of the input could not be read; `error_number` says why
-    asked_again,  // -k: the bytes of block `block` were asked for `retries` more times
-};
-
-// One stretch of the input, in input order.
-struct medium_chunk {
-    chunk_kind kind = chunk_kind::bytes;
-    const unsigned char* data = nullptr;  // valid until the next chunk is asked for
-    std::size_t length = 0;
-    int error_number = 0;
-    std::uint64_t block = 0;  // with asked_again: the block's index from the start offset
-    int retries = 0;          // with asked_again
-};
-
 // The thread and what it shares with the comparison (defined in read_ahead.cpp).
 struct read_ahead;
 
@@ -67,9 +46,10 @@ using read_ahead_handle = std::unique_ptr<read_ahead, stop_read_ahead>;
 // Starts reading `in` (a file or a disk with a descriptor) from its start
 // offset in requests of `request` bytes (a multiple of block_size), none
 // reaching past `limit` bytes from the start offset (rounded up to the
-// medium's sector). A failed request ends the reading, or with
-// `keep_going` is narrowed down (see narrowing.h) and what cannot be read is
-// handed on as unreadable. With a `hash`, every byte handed on is hashed,
+// medium's sector), and cuts them into blocks (see cutter.h). A failed
+// request ends the reading, or with `keep_going` is narrowed down (see
+// narrowing.h) and what cannot be read is handed on as holes in its blocks,
+// each block with the retries of its bytes. With a `hash`, every byte handed on is hashed,
 // in order, before its slot is read into again. Says in `caveat` what may
 // keep the bytes from coming from the medium alone. Returns nothing when
 // the thread cannot be set up.
@@ -77,9 +57,12 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
                                    std::optional<std::uint64_t> limit, bool keep_going,
                                    std::shared_ptr<image_hash> hash, medium_caveat& caveat);
 
-// The next stretch. The one before it is given back for reuse. Waits for
-// the medium; an interrupt caught meanwhile gives `interrupted`.
-medium_chunk next_chunk(read_ahead& reading);
+// Hands out the next block in `block`, as the thread made it, valid until
+// the next call, which gives it back for reuse; on error `error_number`
+// holds the errno. Waits for the medium; an interrupt caught meanwhile
+// gives `interrupted`. At the limit, the bytes up to it come again with
+// each call, and the whole block once the limit is lifted.
+read_outcome next_block(read_ahead& reading, input_block& block, int& error_number);
 
 // Lets the reading go on past its limit.
 void lift_limit(read_ahead& reading);

@@ -8,10 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include "read/block.h"
 #include "read/buffers.h"
@@ -24,57 +22,33 @@
 // requests they serve, and without the page cache files are too.
 constexpr std::size_t medium_request = 40 * block_size;
 
-// Bytes of a block that could not be read (-k).
-struct unreadable_span {
-    std::size_t at = 0;  // from the block's start
-    std::size_t length = 0;
-    int error_number = 0;  // the first failure of the stretch they belong to
-};
-
 // One input, read in requests and handed out a block at a time.
 struct input_reader {
     const input* source = nullptr;
     std::size_t request = block_size;  // bytes one read asks for; a block after a failed read
-    // A stream's `request` bytes, page-aligned; for a medium, room for a
-    // block that spans two requests.
-    buffer_ptr buffer;
-    std::size_t start = 0;     // stream: first byte not yet handed out
-    std::size_t end = 0;       // stream: end of the bytes read
-    read_ahead_handle medium;  // files and disks: the thread reading the medium
-    medium_caveat caveat;      // medium: what may keep its bytes from coming from it alone
-    medium_chunk chunk;        // medium: what is left of the stretch being handed out
-    std::size_t staged = 0;    // medium: bytes of the next block gathered in `buffer`
-    std::vector<unreadable_span> holes;  // medium: of the block handed out, in order
-    int retries = 0;           // medium: requests for the handed-out block's bytes after one failed
-    std::uint64_t handed = 0;  // medium: blocks handed out
-    std::map<std::uint64_t, int> retries_of;  // medium: by block index, for blocks to come
-    std::shared_ptr<image_hash> hash;         // -s: hashes every byte read, or null
+    read_ahead_handle medium;          // files and disks: the thread reading the medium
+    medium_caveat caveat;              // medium: what may keep its bytes from coming from it alone
+    buffer_ptr buffer;                 // stream: `request` bytes, page-aligned
+    std::size_t start = 0;             // stream: first byte not yet handed out
+    std::size_t end = 0;               // stream: end of the bytes read
+    std::uint64_t blocks = 0;          // stream: blocks handed out
+    std::shared_ptr<image_hash> hash;  // -s: hashes every byte read, or null
 };
 
 // A reader of `in`, whose requests never reach past `limit` bytes from its
 // start offset until the limit is lifted. Requests are `in.request` bytes
 // (a multiple of block_size), or what suits the input's kind where that is 0.
 // With `keep_going`, a medium's bytes that cannot be read are handed out
-// as holes in their blocks (see read_ahead.h). With a `hash`, every byte of
-// the input is hashed once, in order, as it is read.
+// as holes in their blocks (see read_ahead.h); a stream's blocks have none. With a `hash`, every
+// byte of the input is hashed once, in order, as it is read.
 input_reader make_reader(const input& in, std::optional<std::uint64_t> limit = std::nullopt,
                          bool keep_going = false, std::shared_ptr<image_hash> hash = nullptr);
 
-// What reading a block came to.
-enum class read_outcome {
-    block,        // a whole block
-    end,          // the input ended: fewer bytes than a block, maybe none
-    error,        // a read failed
-    interrupted,  // a signal ended the run while waiting for the input
-    limit,        // the reading limit came first: the bytes up to it, fewer than a block
-};
-
-// Hands out the next block: `length` bytes at `block`, valid until the next
-// call, as are `reader.holes` and `reader.retries`. A read error is met at the same block as
-// reading a block at a time meets it; on error `error_number` holds its errno. After `limit`, the
-// same bytes come again, and more once the limit is lifted.
-read_outcome next_block(input_reader& reader, const unsigned char*& block, std::size_t& length,
-                        int& error_number);
+// Hands out the next block, valid until the next call. A read error is
+// met at the same block as reading a block at a time meets it; on error
+// `error_number` holds its errno. After `limit`, the same bytes come
+// again, and more once the limit is lifted.
+read_outcome next_block(input_reader& reader, input_block& block, int& error_number);
 
 // Lets a reader go on past its limit.
 void lift_limit(input_reader& reader);
