@@ -22,9 +22,8 @@ int main(int argc, char* argv[])
     console con = make_console(stdout, stderr, terminal, isatty(STDERR_FILENO) == 1, STDOUT_FILENO,
                                length_to_compare(inputs.input1, inputs.input2));
     catch_interrupts();
-    run_result result =
-        run_comparison(inputs.input1, inputs.input2, con, read_system_clock,
-                       parsed.settings.keep_going, inputs.check ? &*inputs.check : nullptr);
+    run_result result = run_comparison(inputs.input1, inputs.input2, con, read_system_clock,
+                                       inputs.check ? &*inputs.check : nullptr);
     if (result.signal != 0) {
         // End by the signal itself, so that the shell sees it.
         std::signal(result.signal, SIG_DFL);

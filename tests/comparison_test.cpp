@@ -39,7 +39,8 @@ in_memory_run run(const std::string& bytes1, const std::string& bytes2,
     in_memory_run r;
     input input1 = memory_input(bytes1, 0, fail1, request);
     input input2 = memory_input(bytes2, 0, fail2, request);
-    r.result = run_comparison(input1, input2, con, clock, keep_going);
+    input1.keep_going = input2.keep_going = keep_going;
+    r.result = run_comparison(input1, input2, con, clock);
     r.out = out.text();
     r.err = err.text();
     return r;
@@ -437,12 +438,13 @@ TEST(ComparisonRun, WithKeepGoingEveryReadableSectorOfADamagedMediumIsComparedAn
         damaged.length = length;
         damaged.sector = r.sector;
         damaged.request = r.request;
+        damaged.keep_going = true;
         damaged.medium = [&medium](unsigned char* buffer, std::size_t n, std::uint64_t at) {
             return medium.read(buffer, n, at);
         };
         input stream = memory_input(other);
-        run_result result = r.which == 1 ? run_comparison(damaged, stream, con, still_clock, true)
-                                         : run_comparison(stream, damaged, con, still_clock, true);
+        run_result result = r.which == 1 ? run_comparison(damaged, stream, con, still_clock)
+                                         : run_comparison(stream, damaged, con, still_clock);
         EXPECT_EQ(expected_damaged_report(medium, r.offset, other, r.which),
                   without_retries(err.text()))
             << r.what;

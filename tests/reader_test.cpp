@@ -127,7 +127,7 @@ TEST_F(Reader, AnImageIsHashedWholeAndInOrderHoweverFarTheHashLags)
         std::shared_ptr<image_hash> hash = start_image_hash(digest_algorithm::sha256);
         ASSERT_TRUE(hash);
         hash_later(*hash, reinterpret_cast<const unsigned char*>(lag.data()), lag.size());
-        input_reader reader = make_reader(in, 3 * B, false, hash);
+        input_reader reader = make_reader(in, 3 * B, hash);
         EXPECT_EQ(!stream, static_cast<bool>(reader.medium));
         reading first = read_all(reader);
         EXPECT_EQ(stream ? read_outcome::end : read_outcome::limit, first.outcomes.back());

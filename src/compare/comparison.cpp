@@ -274,7 +274,7 @@ clock_reading read_system_clock()
 }
 
 run_result run_comparison(input& input1, input& input2, console& con, clock_function clock,
-                          bool keep_going, const checksum_check* check)
+                          const checksum_check* check)
 {
     run_result result;
     progress_meter meter;
@@ -283,9 +283,9 @@ run_result run_comparison(input& input1, input& input2, console& con, clock_func
         hash = start_image_hash(check->expected.algorithm);
     {
         run_state run;
-        run.reader1 = make_reader(input1, reading_limit(input1, input2), keep_going,
+        run.reader1 = make_reader(input1, reading_limit(input1, input2),
                                   check && check->which == 1 ? hash : nullptr);
-        run.reader2 = make_reader(input2, reading_limit(input2, input1), keep_going,
+        run.reader2 = make_reader(input2, reading_limit(input2, input1),
                                   check && check->which == 2 ? hash : nullptr);
         console_caveat(con, 1, input1.name, run.reader1.caveat);
         console_caveat(con, 2, input2.name, run.reader2.caveat);

@@ -40,8 +40,9 @@ struct run_result {
 
 // Reads both inputs in lockstep until one ends or fails, and tells `con`
 // what happens: each pass, each defective block, the end of an input, a
-// read error, and the end of the run. With `keep_going`, what a file or a
-// disk cannot be read of is passed over and told, stretch by stretch.
+// read error, and the end of the run. Where an input keeps going (-k), what
+// a file or a disk cannot be read of is passed over and told, stretch by
+// stretch.
 // With a `check`, the image is hashed as it is read, and read to its end
 // where the comparison stopped before it (the copy ended or failed first).
 // Closes both streams. Returns the tally and the exit status, which is 0
@@ -53,6 +54,6 @@ struct run_result {
 // `signal`, for the process to end by it. How each input is read (see
 // make_reader) does not change what the run shows.
 run_result run_comparison(input& input1, input& input2, console& con, clock_function clock,
-                          bool keep_going = false, const checksum_check* check = nullptr);
+                          const checksum_check* check = nullptr);
 
 #endif

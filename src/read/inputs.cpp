@@ -180,6 +180,7 @@ input_pair open_inputs(const run_settings& settings, std::FILE* err)
     input_pair result;
     result.input1 = opened(name1, stream1, settings.offset1);
     result.input2 = opened(name2, stream2, settings.offset2);
+    result.input1.keep_going = result.input2.keep_going = settings.keep_going;
     if (settings.checksum) {
         const int which = checksum_image_of(result.input1, result.input2);
         const std::string& image = which == 2 ? name2 : name1;

@@ -42,6 +42,7 @@ struct input {
     std::optional<std::uint64_t> length;  // bytes from `offset` to the end, where known
     std::size_t sector = default_sector;  // of the medium: requests start and end on it
     std::size_t request = 0;  // bytes one read asks for; 0: what suits the kind (see the reader)
+    bool keep_going = false;  // -k: a medium's bytes that cannot be read are passed over
     medium_read medium;       // tests: a medium in memory, read in place of the descriptor
 };
 

@@ -444,7 +444,7 @@ void stop_read_ahead::operator()(read_ahead* reading) const
 }
 
 read_ahead_handle start_read_ahead(const input& in, std::size_t request,
-                                   std::optional<std::uint64_t> limit, bool keep_going,
+                                   std::optional<std::uint64_t> limit,
                                    std::shared_ptr<image_hash> hash, medium_caveat& caveat)
 {
     auto shared = std::make_shared<shared_reading>();
@@ -455,7 +455,7 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     state.offset = in.offset;
     state.sector = in.sector;
     state.request = request;
-    state.keep_going = keep_going;
+    state.keep_going = in.keep_going;
     state.retries.origin = in.offset;
     state.cutter = make_cutter(in.offset);
     if (in.length)
@@ -483,7 +483,7 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     for (std::size_t i = 0; i < requests_ahead; ++i)
         state.slots[i] = state.region.get() + i * slot_stride + block_size;
     state.hash = std::move(hash);
-    if (keep_going) {
+    if (state.keep_going) {
         state.probe = page_aligned(static_cast<std::size_t>(align_up(state.sector, page_size)));
         if (!state.probe)
             return nullptr;

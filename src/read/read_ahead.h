@@ -47,14 +47,15 @@ using read_ahead_handle = std::unique_ptr<read_ahead, stop_read_ahead>;
 // offset in requests of `request` bytes (a multiple of block_size), none
 // reaching past `limit` bytes from the start offset (rounded up to the
 // medium's sector), and cuts them into blocks (see cutter.h). A failed
-// request ends the reading, or with `keep_going` is narrowed down (see
-// narrowing.h) and what cannot be read is handed on as holes in its blocks,
-// each block with the retries of its bytes. With a `hash`, every byte handed on is hashed,
-// in order, before its slot is read into again. Says in `caveat` what may
+// request ends the reading, or where `in` keeps going (-k) is narrowed
+// down (see narrowing.h) and what cannot be read is handed on as holes in
+// its blocks, each block with the retries of its bytes. With a `hash`,
+// every byte handed on is hashed, in order, before its slot is read into
+// again. Says in `caveat` what may
 // keep the bytes from coming from the medium alone. Returns nothing when
 // the thread cannot be set up.
 read_ahead_handle start_read_ahead(const input& in, std::size_t request,
-                                   std::optional<std::uint64_t> limit, bool keep_going,
+                                   std::optional<std::uint64_t> limit,
                                    std::shared_ptr<image_hash> hash, medium_caveat& caveat);
 
 // Hands out the next block in `block`, as the thread made it, valid until

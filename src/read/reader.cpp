@@ -58,7 +58,7 @@ read_outcome next_stream_block(input_reader& reader, const unsigned char*& block
 
 }  // namespace
 
-input_reader make_reader(const input& in, std::optional<std::uint64_t> limit, bool keep_going,
+input_reader make_reader(const input& in, std::optional<std::uint64_t> limit,
                          std::shared_ptr<image_hash> hash)
 {
     input_reader reader;
@@ -66,8 +66,7 @@ input_reader make_reader(const input& in, std::optional<std::uint64_t> limit, bo
     reader.hash = std::move(hash);
     if ((in.fd >= 0 || in.medium) && (in.kind == input_kind::file || in.kind == input_kind::disk)) {
         reader.request = in.request != 0 ? in.request : medium_request;
-        reader.medium =
-            start_read_ahead(in, reader.request, limit, keep_going, reader.hash, reader.caveat);
+        reader.medium = start_read_ahead(in, reader.request, limit, reader.hash, reader.caveat);
         if (reader.medium)
             return reader;
     }

@@ -38,11 +38,12 @@ struct input_reader {
 // A reader of `in`, whose requests never reach past `limit` bytes from its
 // start offset until the limit is lifted. Requests are `in.request` bytes
 // (a multiple of block_size), or what suits the input's kind where that is 0.
-// With `keep_going`, a medium's bytes that cannot be read are handed out
-// as holes in their blocks (see read_ahead.h); a stream's blocks have none. With a `hash`, every
-// byte of the input is hashed once, in order, as it is read.
+// Where `in` keeps going (-k), a medium's bytes that cannot be read are
+// handed out as holes in their blocks (see read_ahead.h); a stream's
+// blocks have none. With a `hash`, every byte of the input is hashed once,
+// in order, as it is read.
 input_reader make_reader(const input& in, std::optional<std::uint64_t> limit = std::nullopt,
-                         bool keep_going = false, std::shared_ptr<image_hash> hash = nullptr);
+                         std::shared_ptr<image_hash> hash = nullptr);
 
 // Hands out the next block, valid until the next call. A read error is
 // met at the same block as reading a block at a time meets it; on error
