@@ -152,11 +152,36 @@ void prefer_huge_pages(void* region, std::size_t length)
 #endif
 }
 
+#if defined(__linux__)
+namespace {
+
+// Linux: whether the file system does direct I/O on this file, as
+// statx(STATX_DIOALIGN) reports it (Linux 6.1 on): an offset alignment of 0
+// means it does none, and serves O_DIRECT from the page cache, as ext4 does
+// with data=journal, or for an encrypted file without inline encryption.
+// Where statx cannot say, it is not taken for granted.
+bool does_direct_io(int fd)
+{
+#if defined(STATX_DIOALIGN)
+    struct statx sx {};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_DIOALIGN, &sx) != 0)
+        return false;
+    return (sx.stx_mask & STATX_DIOALIGN) != 0 && sx.stx_dio_offset_align != 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
+}  // namespace
+#endif
+
 cache_bypass cache_bypass_of(int fd, const struct stat& st)
 {
 #if defined(__linux__)
     // Linux: the file system's magic number from fstatfs. O_DIRECT on a disk,
-    // on ext2/3/4, xfs and tmpfs reads the medium (tmpfs's medium is memory).
+    // on ext2/3/4 and xfs where they do direct I/O on the file, and on tmpfs
+    // reads the medium (tmpfs's medium is memory).
     // FUSE hands each uncached read to its server, which for ntfs-3g or
     // exfat-fuse reads a disk through that disk's page cache. Others, btrfs
     // among them, may serve an uncached read from the page cache: always for
@@ -170,7 +195,7 @@ cache_bypass cache_bypass_of(int fd, const struct stat& st)
     const long type = static_cast<long>(fs.f_type);
     if (type == fuse)
         return disk_behind(st).empty() ? cache_bypass::whole : cache_bypass::through_disk;
-    if (type == ext4 || type == xfs || type == tmpfs)
+    if (type == tmpfs || ((type == ext4 || type == xfs) && does_direct_io(fd)))
         return cache_bypass::whole;
     return cache_bypass::partial;
 #elif defined(__APPLE__)
