@@ -245,9 +245,11 @@ bool mostly_compressed(int fd)
 std::string disk_behind(const struct stat& st)
 {
 #if defined(__linux__)
-    // Linux: a FUSE file system on a disk is mounted as fuseblk, and its
-    // files' st_dev is the disk's device number. /proc/self/mountinfo names
-    // the disk: "36 25 7:0 / /mnt rw - fuseblk /dev/loop0 rw,...".
+    // Linux: /proc/self/mountinfo names the mount of the file's st_dev, its
+    // type and its source: "36 25 7:0 / /mnt rw - fuseblk /dev/loop0 rw,...".
+    // A FUSE driver on a disk is mounted as fuseblk, or as fuse.TYPE with
+    // the disk as its source (fuse2fs: "fuse.ext4 /dev/loop0"); the type
+    // alone does not tell.
     std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
     if (!mounts)
         return "";
@@ -269,9 +271,12 @@ std::string disk_behind(const struct stat& st)
         for (int k = 0; k < 3; ++k)
             fields[k] = strtok_r(k == 0 ? line : nullptr, " ", &save);
         char type[64] = {}, source[4096] = {};
+        struct stat source_st {};
         if (fields[2] && device == fields[2] &&
             std::sscanf(rest, "%63s %4095s", type, source) == 2 &&
-            std::strcmp(type, "fuseblk") == 0)
+            (std::strcmp(type, "fuseblk") == 0 ||
+             ((std::strcmp(type, "fuse") == 0 || std::strncmp(type, "fuse.", 5) == 0) &&
+              stat(source, &source_st) == 0 && S_ISBLK(source_st.st_mode))))
             disk = source;
     }
     std::free(line);

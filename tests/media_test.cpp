@@ -290,6 +290,13 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
          cache_left::none},
         {"ntfs-3g", {"mkfs.ntfs", "-Q", "-F", "-q"}, {"ntfs-3g"}, false, false, cache_left::driver},
         {"exfat-fuse", {"mkfs.exfat"}, {"mount.exfat-fuse"}, false, false, cache_left::driver},
+        // Mounted as fuse.ext4, not fuseblk: the source names the disk.
+        {"fuse2fs",
+         {"mkfs.ext4", "-q", "-F"},
+         {"fuse2fs", "-o", "allow_other"},
+         false,
+         false,
+         cache_left::driver},
         {"squashfs", {}, {"mount", "-t", "squashfs", "-o", "ro"}, false, false, cache_left::none},
         {"overlayfs over squashfs",
          {},
