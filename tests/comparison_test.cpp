@@ -227,7 +227,8 @@ TEST(ComparisonRun, AnUnreadableAreaPastWhatTheBlocksNeedIsNoError)
 // of them bad. A request that reaches a bad sector fails, or where the
 // drive answers short counts, gives half the sectors before it (all of one),
 // so that what is left of it comes back short again. It counts the
-// requests, and how often each sector was asked for.
+// requests, how often each sector was asked for, and the requests after a
+// short count that asked for more than was left of it.
 struct damaged_medium {
     std::string bytes;
     std::uint64_t sector = 4096;
@@ -235,10 +236,15 @@ struct damaged_medium {
     bool short_counts = false;
     int requests = 0;
     std::map<std::uint64_t, int> asks;  // by sector index
+    std::uint64_t short_end = 0;        // the end of a request just answered short, or 0
+    int overreaching = 0;
 
     ssize_t read(unsigned char* buffer, std::size_t length, std::uint64_t at)
     {
         ++requests;
+        if (short_end != 0 && at + length > short_end)
+            ++overreaching;
+        short_end = 0;
         for (std::uint64_t k = at / sector; k * sector < at + length; ++k)
             ++asks[k];
         if (at >= bytes.size())
@@ -253,6 +259,7 @@ struct damaged_medium {
                 }
                 const std::uint64_t half = readable / 2 / sector * sector;
                 to = at + (half > 0 ? half : readable);
+                short_end = at + length;
                 break;
             }
         std::memcpy(buffer, bytes.data() + at, static_cast<std::size_t>(to - at));
@@ -453,6 +460,7 @@ TEST(ComparisonRun, WithKeepGoingEveryReadableSectorOfADamagedMediumIsComparedAn
         for (const auto& sector : medium.asks)
             most_asked = std::max(most_asked, sector.second);
         EXPECT_LE(most_asked, 4) << r.what << ": the sector asked for most often";
+        EXPECT_EQ(0, medium.overreaching) << r.what << ": requests past what a short count left";
         if (r.most_requests > 0) {
             EXPECT_LE(medium.requests, r.most_requests) << r.what;
         }
