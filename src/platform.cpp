@@ -107,9 +107,13 @@ bool read_uncached(int fd, bool on)
 
 bool can_drop_cached_pages()
 {
-#if defined(POSIX_FADV_DONTNEED)
-    // Linux and FreeBSD: posix_fadvise(POSIX_FADV_DONTNEED). DragonFly and
-    // macOS have no such call.
+#if defined(__DragonFly__)
+    // DragonFly: its libc declares posix_fadvise, and the function does
+    // nothing ("DragonFly does not use this information").
+    return false;
+#elif defined(POSIX_FADV_DONTNEED)
+    // Linux and FreeBSD: posix_fadvise(POSIX_FADV_DONTNEED). macOS has no
+    // such call.
     return true;
 #else
     return false;
@@ -118,7 +122,7 @@ bool can_drop_cached_pages()
 
 void drop_cached_pages(int fd, std::uint64_t offset, std::uint64_t length)
 {
-#if defined(POSIX_FADV_DONTNEED)
+#if defined(POSIX_FADV_DONTNEED) && !defined(__DragonFly__)
     // Linux and FreeBSD: posix_fadvise(POSIX_FADV_DONTNEED).
     posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_DONTNEED);
 #else
@@ -240,6 +244,37 @@ bool mostly_compressed(int fd)
     (void)fd;
     return false;
 #endif
+}
+
+loop_backing loop_backing_of(const struct stat& st)
+{
+    loop_backing loop;
+#if defined(__linux__)
+    // Linux: /sys/dev/block/MAJ:MIN/loop/ names a loop device's file
+    // (backing_file) and says whether it reads it with direct I/O (dio).
+    if (!S_ISBLK(st.st_mode))
+        return loop;
+    const std::string folder = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
+                               std::to_string(minor(st.st_rdev)) + "/loop/";
+    auto first_line = [](const std::string& name) {
+        std::string line;
+        if (std::FILE* file = std::fopen(name.c_str(), "re")) {
+            char text[4096] = {};
+            if (std::fgets(text, sizeof text, file))
+                line = text;
+            std::fclose(file);
+        }
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        return line;
+    };
+    loop.file = first_line(folder + "backing_file");
+    loop.direct = first_line(folder + "dio") == "1";
+#else
+    // The BSDs' md(4) and vn(4) and macOS's disk images are not looked into.
+    (void)st;
+#endif
+    return loop;
 }
 
 std::string disk_behind(const struct stat& st)

@@ -58,6 +58,15 @@ cache_bypass cache_bypass_of(int fd, const struct stat& st);
 // medium, where the system can say.
 bool mostly_compressed(int fd);
 
+// The file a loop device reads, as the system names it.
+struct loop_backing {
+    std::string file;     // empty: `st` is no loop device, or the system cannot say
+    bool direct = false;  // the device reads the file with direct I/O
+};
+
+// The file the loop device `st` reads, where it is one.
+loop_backing loop_backing_of(const struct stat& st);
+
 // The disk that the FUSE file system holding `st` reads, where it reads one
 // (through_disk), else empty.
 std::string disk_behind(const struct stat& st);

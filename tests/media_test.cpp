@@ -231,6 +231,64 @@ std::uint64_t physical_offset(const std::string& path, std::uint64_t at)
 }
 
 // What a run leaves of a copy's cached pages.
+TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
+{
+    // The stick is a loop device over a file on ext4 (itself on a loop
+    // device over `outer`). 4 KiB of the file are overwritten on its medium
+    // while the file's pages are cached: a loop device without direct I/O
+    // reads the file through that cache.
+    if (!have_program("mkfs.ext4"))
+        GTEST_SKIP() << "mkfs.ext4 is not installed";
+    const std::string outer = path("outer");
+    write_file(outer, "");
+    ASSERT_EQ(0, truncate(outer.c_str(), 64 * MiB));
+    const std::string device = loop_device(outer);
+    if (device.empty())
+        GTEST_SKIP() << skip_reason;
+    ASSERT_TRUE(command({"/usr/bin/env", "mkfs.ext4", "-q", "-F", device})) << skip_reason;
+    const std::string folder = mount("ext4", device, "outer-fs");
+    ASSERT_FALSE(folder.empty()) << skip_reason;
+    const std::string data = random_bytes(8 * MiB, 23);
+    const std::string image = path("image");
+    write_file(image, data);
+    for (const char* direct_io : {"off", "on"}) {
+        const std::string file = folder + "/stick-" + direct_io;
+        write_file(file, data);
+        sync();
+        std::string stick;
+        ASSERT_TRUE(command({"/usr/bin/env", "losetup", "-f", "--show",
+                             std::string("--direct-io=") + direct_io, file},
+                            &stick));
+        stick.erase(stick.find_last_not_of('\n') + 1);
+        cleanups.push_back([stick] { run_program({"/usr/bin/env", "losetup", "-d", stick}); });
+        const std::uint64_t at = find_in_file(outer, data.substr(MiB, 4096));
+        ASSERT_NE(std::string::npos, at) << direct_io;
+        const std::string original = data.substr(MiB, 4096);
+        // The file's pages are cached, and its medium damaged; the kernel
+        // may take the pages back on a busy machine, and then they are
+        // cached and the medium damaged again.
+        bool cached = false;
+        for (int attempt = 0; attempt < 5 && !cached; ++attempt) {
+            overwrite(outer, at, original);
+            read_file(file);
+            overwrite(outer, at, std::string(4096, '\0'));
+            cached = run_program({"/usr/bin/env", "cmp", image, file}).status == 0;
+        }
+        if (!cached) {
+            std::cout << "[  SKIPPED ROW ] --direct-io=" << direct_io
+                      << ": the cache did not keep the file\n";
+            continue;
+        }
+        process_result p = run_tandemcheck({"-a", image, "-b", stick});
+        EXPECT_EQ(1, p.status) << "--direct-io=" << direct_io << "\n" << p.err;
+        EXPECT_NE(std::string::npos,
+                  p.err.find("\n\nReady, 8388608 bytes read, " +
+                             std::to_string(nonzero(data, MiB, 4096)) + " errors found, 1 "))
+            << "--direct-io=" << direct_io << "\n"
+            << p.err;
+    }
+}
+
 enum class cache_left {
     all,     // direct I/O passes the cache by (but for what the kernel reclaims)
     none,    // the run drops it, and leaves nothing of its own

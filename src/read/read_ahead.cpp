@@ -56,6 +56,7 @@ struct shared_reading {
     int fd = -1;               // a duplicate of the input's descriptor, closed with this record
     medium_read medium;        // tests: a medium in memory, read in place of `fd`
     int disk_fd = -1;          // the disk a FUSE file system reads, or -1
+    int loop_file_fd = -1;     // the file a loop device reads through its cache, or -1
     bool direct = false;       // reads pass the page cache
     bool drop_around = false;  // cached pages of each request are dropped before and after it
     std::uint64_t offset = 0;
@@ -96,6 +97,8 @@ struct shared_reading {
             drop_cached_pages(disk_fd, 0, 0);
             close(disk_fd);
         }
+        if (loop_file_fd >= 0)
+            close(loop_file_fd);
     }
 };
 
@@ -114,16 +117,19 @@ ssize_t read_at(shared_reading& state, unsigned char* buffer, std::size_t length
 {
     if (state.drop_around)
         drop_cached_pages(state.fd, 0, 0);
+    if (state.loop_file_fd >= 0)
+        drop_cached_pages(state.loop_file_fd, 0, 0);
     ssize_t n;
     do
         n = state.medium ? state.medium(buffer, length, position)
                          : pread(state.fd, buffer, length, static_cast<off_t>(position));
     while (n < 0 && errno == EINTR);
-    if (state.drop_around) {
-        int error_number = errno;
+    int error_number = errno;
+    if (state.drop_around)
         drop_cached_pages(state.fd, 0, 0);
-        errno = error_number;
-    }
+    if (state.loop_file_fd >= 0)
+        drop_cached_pages(state.loop_file_fd, 0, 0);
+    errno = error_number;
     return n;
 }
 
@@ -137,6 +143,38 @@ bool fall_back_to_cache(shared_reading& state)
     no_readahead(state.fd);
     state.drop_around = can_drop_cached_pages();
     return state.drop_around;
+}
+
+// A loop device reads its file as any program does: through that file's
+// page cache, unless it reads it with direct I/O where the file's own file
+// system honours that. Elsewhere the file is written out, and its cached
+// pages are dropped around each request, so that the loop device reads it
+// from its medium; where it cannot be opened, `caveat` says so.
+void reach_loop_file(shared_reading& state, const struct stat& st, medium_caveat& caveat)
+{
+    const loop_backing loop = loop_backing_of(st);
+    if (loop.file.empty())
+        return;
+    const int fd = open(loop.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (caveat.kind == caveat_kind::none)
+            caveat = medium_caveat{caveat_kind::disk_closed, loop.file, errno};
+        return;
+    }
+    struct stat file_st {};
+    if (loop.direct && fstat(fd, &file_st) == 0 &&
+        cache_bypass_of(fd, file_st) == cache_bypass::whole) {
+        close(fd);
+        return;
+    }
+    if (!can_drop_cached_pages()) {
+        close(fd);
+        if (caveat.kind == caveat_kind::none)
+            caveat.kind = caveat_kind::system;
+        return;
+    }
+    fsync(fd);
+    state.loop_file_fd = fd;
 }
 
 // Sets up reading the medium of `state.fd`, as far from memory as the system
@@ -173,6 +211,8 @@ void choose_access(shared_reading& state, medium_caveat& caveat)
     }
     if (!state.direct && !fall_back_to_cache(state) && caveat.kind == caveat_kind::none)
         caveat.kind = caveat_kind::system;
+    if (S_ISBLK(st.st_mode))
+        reach_loop_file(state, st, caveat);
 }
 
 // Queues the block's bytes for hashing, in order, its holes as gaps; the
