@@ -187,7 +187,9 @@ cache_bypass cache_bypass_of(int fd, const struct stat& st)
     // on ext2/3/4 and xfs where they do direct I/O on the file, and on tmpfs
     // reads the medium (tmpfs's medium is memory).
     // FUSE hands each uncached read to its server, which for ntfs-3g or
-    // exfat-fuse reads a disk through that disk's page cache. Others, btrfs
+    // exfat-fuse reads a disk through that disk's page cache; a server that
+    // names no disk (fusefat, a network share) may read through a cache of
+    // its own. Others, btrfs
     // among them, may serve an uncached read from the page cache: always for
     // a compressed extent, and where the buffer faults.
     constexpr long ext4 = 0xef53, xfs = 0x58465342, tmpfs = 0x01021994, fuse = 0x65735546;
@@ -198,7 +200,7 @@ cache_bypass cache_bypass_of(int fd, const struct stat& st)
         return cache_bypass::partial;
     const long type = static_cast<long>(fs.f_type);
     if (type == fuse)
-        return disk_behind(st).empty() ? cache_bypass::whole : cache_bypass::through_disk;
+        return disk_behind(st).empty() ? cache_bypass::through_unnamed : cache_bypass::through_disk;
     if (type == tmpfs || ((type == ext4 || type == xfs) && does_direct_io(fd)))
         return cache_bypass::whole;
     return cache_bypass::partial;

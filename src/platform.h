@@ -45,10 +45,11 @@ void prefer_huge_pages(void* region, std::size_t length);
 
 // How far uncached reads of an input keep to its medium.
 enum class cache_bypass {
-    whole,         // they come from the medium: ext4, xfs, tmpfs, FUSE, a disk
-    partial,       // a file system that may serve them from the page cache all the same
-    through_disk,  // a FUSE file system that reads a disk through that disk's page cache
-    unsure,        // the system's documentation does not say that cached pages are passed by
+    whole,            // they come from the medium: ext4, xfs, tmpfs, FUSE, a disk
+    partial,          // a file system that may serve them from the page cache all the same
+    through_disk,     // a FUSE file system that reads a disk through that disk's page cache
+    through_unnamed,  // a FUSE file system that names no disk: what it reads is not known
+    unsure,           // the system's documentation does not say that cached pages are passed by
 };
 
 // How far uncached reads of `fd` (described by `st`) keep to the medium.

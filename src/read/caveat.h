@@ -8,8 +8,9 @@
 // What may keep a medium's bytes from coming from the medium alone.
 enum class caveat_kind {
     none,
-    system,       // the system may serve pages cached before the run
-    disk_closed,  // the disk a FUSE file system reads could not be opened to drop its cache
+    system,        // the system may serve pages cached before the run
+    disk_closed,   // the disk a FUSE file system reads could not be opened to drop its cache
+    disk_unnamed,  // a FUSE file system names no disk: its driver's reads may be cached
 };
 
 // What may keep a medium's bytes from coming from the medium alone, and why.

@@ -199,6 +199,8 @@ void choose_access(shared_reading& state, medium_caveat& caveat)
         state.drop_around = can_drop_cached_pages();
     if (bypass == cache_bypass::unsure)
         caveat.kind = caveat_kind::system;
+    if (bypass == cache_bypass::through_unnamed)
+        caveat.kind = caveat_kind::disk_unnamed;
     if (bypass == cache_bypass::through_disk) {
         const std::string disk = disk_behind(st);
         state.disk_fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);

@@ -127,6 +127,8 @@ void console_caveat(console& con, int which, const std::string& name, const medi
     make_way(con, text_kind::failure);
     if (caveat.kind == caveat_kind::disk_closed)
         write_disk_caveat(con.err, which, name, caveat.disk, caveat.error_number);
+    else if (caveat.kind == caveat_kind::disk_unnamed)
+        write_unnamed_disk_caveat(con.err, which, name);
     else
         write_system_caveat(con.err, which, name);
     output_flush(con.err);

@@ -118,6 +118,13 @@ void write_disk_caveat(output_stream& err, int which, const std::string& name,
                         "; verify as root, or unmount and mount the file system again first\n");
 }
 
+void write_unnamed_disk_caveat(output_stream& err, int which, const std::string& name)
+{
+    write_text(err, memory_caveat(which, name) +
+                        "its FUSE file system names no disk whose cache could be dropped; "
+                        "unmount and mount the file system again first\n");
+}
+
 void write_incomplete_copy(output_stream& err, int which, std::uint64_t at)
 {
     write_text(err, "tandemcheck(): file " + std::to_string(which) + " ended at " +

@@ -67,6 +67,10 @@ void write_system_caveat(output_stream& err, int which, const std::string& name)
 void write_disk_caveat(output_stream& err, int which, const std::string& name,
                        const std::string& disk, int error_number);
 
+// Input `which`, named `name`, may be read from memory: its FUSE file
+// system names no disk whose cache could be dropped.
+void write_unnamed_disk_caveat(output_stream& err, int which, const std::string& name);
+
 // A disk, input `which`, ended `at` bytes in, before the other input did.
 void write_incomplete_copy(output_stream& err, int which, std::uint64_t at);
 
