@@ -267,6 +267,24 @@ struct damaged_medium {
     }
 };
 
+// An input over `medium`, read as a disk with -k from `offset` on, `length`
+// bytes long, in requests of `request` bytes (0: what suits a disk).
+input damaged_input(damaged_medium& medium, std::uint64_t offset, std::uint64_t length,
+                    std::size_t request)
+{
+    input in = opened("medium", open_memory_input(""), 0);
+    in.kind = input_kind::disk;
+    in.offset = offset;
+    in.length = length;
+    in.sector = static_cast<std::size_t>(medium.sector);
+    in.request = request;
+    in.keep_going = true;
+    in.medium = [&medium](unsigned char* buffer, std::size_t n, std::uint64_t at) {
+        return medium.read(buffer, n, at);
+    };
+    return in;
+}
+
 // The report a run with -k gives where input `which` is `medium` entered at
 // `offset` and the other input is a stream of `other`, written out from
 // what the medium holds: every stretch of unreadable sectors exact, told
@@ -439,16 +457,7 @@ TEST(ComparisonRun, WithKeepGoingEveryReadableSectorOfADamagedMediumIsComparedAn
 
         memory_output out, err;
         console con = make_console(out.stream, err.stream);
-        input damaged = opened("medium", open_memory_input(""), 0);
-        damaged.kind = input_kind::disk;
-        damaged.offset = r.offset;
-        damaged.length = length;
-        damaged.sector = r.sector;
-        damaged.request = r.request;
-        damaged.keep_going = true;
-        damaged.medium = [&medium](unsigned char* buffer, std::size_t n, std::uint64_t at) {
-            return medium.read(buffer, n, at);
-        };
+        input damaged = damaged_input(medium, r.offset, length, r.request);
         input stream = memory_input(other);
         run_result result = r.which == 1 ? run_comparison(damaged, stream, con, still_clock)
                                          : run_comparison(stream, damaged, con, still_clock);
@@ -464,6 +473,36 @@ TEST(ComparisonRun, WithKeepGoingEveryReadableSectorOfADamagedMediumIsComparedAn
         if (r.most_requests > 0) {
             EXPECT_LE(medium.requests, r.most_requests) << r.what;
         }
+    }
+}
+
+TEST(ComparisonRun, WithKeepGoingTheStretchesOfBothInputsAreToldInTheOrderTheyEnd)
+{
+    // In one block, input 2's stretch ends at 4096, before a difference at
+    // 5000; input 1's at 12288, before one at 20000.
+    damaged_medium medium1, medium2;
+    medium1.bytes = random_bytes(2 * B, 5);
+    medium2.bytes = medium1.bytes;
+    medium2.bytes[5000] ^= 1;
+    medium2.bytes[20000] ^= 1;
+    medium1.bad = {2};
+    medium2.bad = {0};
+    input input1 = damaged_input(medium1, 0, 2 * B, 0);
+    input input2 = damaged_input(medium2, 0, 2 * B, 0);
+    memory_output out, err;
+    console con = make_console(out.stream, err.stream);
+    run_result result = run_comparison(input1, input2, con, still_clock);
+    EXPECT_EQ(1, result.status);
+    const std::string text = err.text();
+    std::size_t before = 0;
+    for (const char* line :
+         {"file 2 unreadable from 0 to 4096: Input/output error\n", "DIFFERENCE count=5000 ",
+          "file 1 unreadable from 8192 to 12288: Input/output error\n",
+          "DIFFERENCE count=20000 "}) {
+        const std::size_t at = text.find(line);
+        EXPECT_NE(std::string::npos, at) << line << "\n" << text;
+        EXPECT_LE(before, at) << line << "\n" << text;
+        before = at;
     }
 }
 
