@@ -234,6 +234,7 @@ struct damaged_medium {
     std::uint64_t sector = 4096;
     std::set<std::uint64_t> bad;  // sector indices
     bool short_counts = false;
+    bool fails_past_end = false;  // as the BSDs' disks do, where Linux answers 0
     int requests = 0;
     std::map<std::uint64_t, int> asks;  // by sector index
     std::uint64_t short_end = 0;        // the end of a request just answered short, or 0
@@ -247,8 +248,10 @@ struct damaged_medium {
         short_end = 0;
         for (std::uint64_t k = at / sector; k * sector < at + length; ++k)
             ++asks[k];
-        if (at >= bytes.size())
-            return 0;
+        if (at >= bytes.size()) {
+            errno = EIO;
+            return fails_past_end && at > bytes.size() ? -1 : 0;
+        }
         std::uint64_t to = std::min<std::uint64_t>(at + length, bytes.size());
         for (std::uint64_t k = at / sector; k * sector < to; ++k)
             if (bad.count(k)) {
@@ -473,6 +476,27 @@ TEST(ComparisonRun, WithKeepGoingEveryReadableSectorOfADamagedMediumIsComparedAn
         if (r.most_requests > 0) {
             EXPECT_LE(medium.requests, r.most_requests) << r.what;
         }
+    }
+}
+
+TEST(ComparisonRun, ADiskEnteredPastItsEndHoldsNothingWhereverItsSystemFailsSuchReads)
+{
+    for (bool keep_going : {false, true}) {
+        damaged_medium medium;
+        medium.bytes = random_bytes(4 * B, 6);
+        medium.fails_past_end = true;
+        input disk = damaged_input(medium, 4 * B + 4096, 0, 0);
+        disk.keep_going = keep_going;
+        input image = memory_input(random_bytes(B, 7));
+        memory_output out, err;
+        console con = make_console(out.stream, err.stream);
+        run_result result = run_comparison(disk, image, con, still_clock);
+        EXPECT_EQ(1, result.status) << keep_going;
+        EXPECT_EQ(0, medium.requests) << keep_going;
+        EXPECT_NE(std::string::npos, err.text().find("tandemcheck(): no byte compared: file 1 "
+                                                     "holds nothing from its start offset\n"))
+            << keep_going << "\n"
+            << err.text();
     }
 }
 

@@ -62,10 +62,11 @@ struct shared_reading {
     std::uint64_t offset = 0;
     std::uint64_t sector = 1;  // requests start and end on it
     std::size_t request = 0;
-    bool keep_going = false;                             // narrow failed requests down
-    std::uint64_t input_end = UINT64_MAX;                // the end of the input, where known
-    buffer_ptr region;                                   // the slots, one after the other
-    std::size_t slot_stride = 0;                         // a slot and the rooms around it
+    bool keep_going = false;               // narrow failed requests down
+    std::uint64_t input_end = UINT64_MAX;  // the end of the input, where known
+    bool disk = false;                     // the input is a disk: nothing lies past its end
+    buffer_ptr region;                     // the slots, one after the other
+    std::size_t slot_stride = 0;           // a slot and the rooms around it
     std::array<unsigned char*, requests_ahead> slots{};  // where each request is read to
     block_cutter cutter;                                 // makes blocks of what is read
     std::shared_ptr<image_hash> hash;                    // -s: hashes what is handed on, or null
@@ -370,6 +371,12 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             state.changed.wait(hold);
             continue;
         }
+        // The BSDs fail a request that starts past a disk's end, where
+        // Linux and macOS answer that the disk ended.
+        if (state.disk && cutter.next >= state.input_end) {
+            finish(state, read_outcome::end, 0);
+            return;
+        }
         if (state.hash) {
             // The slot's bytes may still wait to be hashed.
             const std::uint64_t ticket = state.hash_tickets[state.fill_at];
@@ -498,6 +505,7 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
     state.sector = in.sector;
     state.request = request;
     state.keep_going = in.keep_going;
+    state.disk = in.kind == input_kind::disk;
     state.retries.origin = in.offset;
     state.cutter = make_cutter(in.offset);
     if (in.length)
