@@ -21,6 +21,10 @@ int main(int argc, char* argv[])
         return inputs.status;
     console con = make_console(stdout, stderr, terminal, isatty(STDERR_FILENO) == 1, STDOUT_FILENO,
                                length_to_compare(inputs.input1, inputs.input2));
+    // What the C library holds for standard output (the banner) goes out
+    // before a caught signal can cut a write short: the library drops a
+    // buffer whose write failed, and the report could not tell.
+    std::fflush(stdout);
     catch_interrupts();
     run_result result = run_comparison(inputs.input1, inputs.input2, con, read_system_clock,
                                        inputs.check ? &*inputs.check : nullptr);

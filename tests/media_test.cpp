@@ -78,6 +78,16 @@ protected:
         return target;
     }
 
+    // The line a run gives first for input `which` where that is a file on
+    // the slow medium: a FUSE file system that names no disk (the model
+    // reads its file through this machine's cache, as such a driver may).
+    static std::string model_caveat(int which, const std::string& medium)
+    {
+        return "tandemcheck(): file " + std::to_string(which) + " (" + medium +
+               ") may be read from memory, not its medium: its FUSE file system names no disk "
+               "whose cache could be dropped; unmount and mount the file system again first\n";
+    }
+
     // The slow medium of bench/slow_medium.py over `backing`, with `options`;
     // the path of its file, or empty where FUSE or the model is missing.
     std::string slow_medium(const std::string& backing, const std::vector<std::string>& options)
@@ -138,6 +148,40 @@ void overwrite(const std::string& path, std::uint64_t at, const std::string& byt
     close(fd);
 }
 
+// `length` bytes of `path` at `at`.
+std::string read_range(const std::string& path, std::uint64_t at, std::size_t length)
+{
+    std::string bytes(length, '\0');
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        bytes.resize(static_cast<std::size_t>(
+            std::max<ssize_t>(0, pread(fd, &bytes[0], length, static_cast<off_t>(at)))));
+        close(fd);
+    }
+    return bytes;
+}
+
+// Overwrites `length` bytes of `backing` at `at` with `damage` while `copy`'s
+// pages are cached, so that `copy` still reads as `image` from the cache. A
+// busy machine may take the pages back, and then the copy reads as damaged:
+// the bytes are put back, the copy cached again and damaged again, a few
+// times. Whether the cache held it in the end.
+bool damage_behind_cache(const std::string& backing, std::uint64_t at, const std::string& damage,
+                         const std::string& image, const std::string& copy)
+{
+    const std::string original = read_range(backing, at, damage.size());
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (attempt > 0) {
+            overwrite(backing, at, original);
+            read_file(copy);
+        }
+        overwrite(backing, at, damage);
+        if (run_program({"/usr/bin/env", "cmp", image, copy}).status == 0)
+            return true;
+    }
+    return false;
+}
+
 // The differing bytes of `data` against zeros in [from, from + length).
 std::uint64_t nonzero(const std::string& data, std::size_t from, std::size_t length)
 {
@@ -169,9 +213,9 @@ TEST_F(Media, ACopyWhoseMediumLostDataIsReportedOneOnlyInMemoryIsNot)
     // Find the copy's second MiB on the medium and zero 64 KiB of it there.
     const std::size_t at = read_file(backing).find(data.substr(MiB, 64 * 1024));
     ASSERT_NE(std::string::npos, at);
-    overwrite(backing, at, std::string(64 * 1024, '\0'));
     // The page cache still holds the copy as it was written.
-    ASSERT_EQ(0, run_program({"/usr/bin/env", "cmp", image, copy}).status);
+    if (!damage_behind_cache(backing, at, std::string(64 * 1024, '\0'), image, copy))
+        GTEST_SKIP() << "the cache did not keep the copy as written";
 
     process_result p = run_tandemcheck({"-a", image, "-b", copy});
     EXPECT_EQ(1, p.status);
@@ -263,18 +307,8 @@ TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
         cleanups.push_back([stick] { run_program({"/usr/bin/env", "losetup", "-d", stick}); });
         const std::uint64_t at = find_in_file(outer, data.substr(MiB, 4096));
         ASSERT_NE(std::string::npos, at) << direct_io;
-        const std::string original = data.substr(MiB, 4096);
-        // The file's pages are cached, and its medium damaged; the kernel
-        // may take the pages back on a busy machine, and then they are
-        // cached and the medium damaged again.
-        bool cached = false;
-        for (int attempt = 0; attempt < 5 && !cached; ++attempt) {
-            overwrite(outer, at, original);
-            read_file(file);
-            overwrite(outer, at, std::string(4096, '\0'));
-            cached = run_program({"/usr/bin/env", "cmp", image, file}).status == 0;
-        }
-        if (!cached) {
+        read_file(file);
+        if (!damage_behind_cache(outer, at, std::string(4096, '\0'), image, file)) {
             std::cout << "[  SKIPPED ROW ] --direct-io=" << direct_io
                       << ": the cache did not keep the file\n";
             continue;
@@ -446,9 +480,11 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         const std::uint64_t at = r.compressed ? physical_offset(copy, MiB)
                                               : find_in_file(backing, data.substr(MiB, 4096));
         ASSERT_NE(std::string::npos, at) << r.name;
-        overwrite(backing, at, std::string(4096, r.compressed ? '\xff' : '\0'));
-        ASSERT_EQ(0, run_program({"/usr/bin/env", "cmp", image, copy}).status)
-            << r.name << ": the cache no longer holds the copy as written";
+        if (!damage_behind_cache(backing, at, std::string(4096, r.compressed ? '\xff' : '\0'),
+                                 image, copy)) {
+            skipped.push_back(r.name + " (the cache did not keep the copy as written)");
+            continue;
+        }
 
         const std::size_t pages = resident_pages(copy);
         // All of it, but for what the kernel reclaims by itself under load
@@ -457,8 +493,7 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         // (A driver that names no disk may keep the copy's pages out of the
         // cache: the disk's cache holds it.)
         if (r.names_disk) {
-            ASSERT_GE(pages, data.size() / 4096 * 15 / 16)
-                << r.name << ": the copy is not cached";
+            ASSERT_GE(pages, data.size() / 4096 * 15 / 16) << r.name << ": the copy is not cached";
         }
         process_result damaged = run_tandemcheck({"-a", image, "-b", copy});
         const std::string unreached =
@@ -686,8 +721,8 @@ TEST_F(Media, AMediumUnreadablePastTheImageIsNeverAskedForIt)
         GTEST_SKIP() << skip_reason;
     process_result p = run_tandemcheck({"-a", image, "-b", disc});
     EXPECT_EQ(0, p.status);
-    EXPECT_EQ("EOF found in file1 at 660360\n"
-              "\n\nReady, 660360 bytes read, 0 errors found, 0 defective blocks\n",
+    EXPECT_EQ(model_caveat(2, disc) + "EOF found in file1 at 660360\n" +
+                  "\n\nReady, 660360 bytes read, 0 errors found, 0 defective blocks\n",
               p.err);
     std::ifstream requests(log);
     std::uint64_t offset = 0, length = 0, furthest = 0;
@@ -833,7 +868,8 @@ TEST_F(Media, AReadErrorOnAMediumIsMetAtItsBlock)
                                   (r.dvd ? ", 2048-byte sectors" : "") + (r.checked ? ", -s" : "");
         EXPECT_EQ(r.status, p.status) << label;
         if (r.whole)
-            EXPECT_EQ(r.err, p.err) << label;
+            EXPECT_EQ((r.dvd ? "" : model_caveat(r.checked ? 1 : 2, medium)) + r.err, p.err)
+                << label;
         else
             EXPECT_EQ(r.err, p.err.substr(p.err.size() - std::min(p.err.size(), r.err.size())))
                 << label;
@@ -924,11 +960,13 @@ TEST_F(Media, InterruptsAndEndsNeverWaitForAStalledMedium)
         if (interrupt) {
             // No summary, and no checksum of what was not read to its end.
             EXPECT_EQ(SIGINT, p.signal);
-            EXPECT_EQ(checked ? "EOF found in file2 at 32778\n" : "", p.err);
+            EXPECT_EQ(model_caveat(checked ? 1 : 2, medium) +
+                          (checked ? "EOF found in file2 at 32778\n" : ""),
+                      p.err);
         } else {
             EXPECT_EQ(0, p.status);
-            EXPECT_EQ("EOF found in file1 at 32778\n"
-                      "\n\nReady, 32778 bytes read, 0 errors found, 0 defective blocks\n",
+            EXPECT_EQ(model_caveat(2, medium) + "EOF found in file1 at 32778\n" +
+                          "\n\nReady, 32778 bytes read, 0 errors found, 0 defective blocks\n",
                       p.err);
         }
     }
@@ -970,17 +1008,25 @@ TEST_F(Media, ThePageCacheIsLeftAsItWas)
         posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
         close(fd);
     }
-    read_file(warm);
     const std::size_t pages = 16 * MiB / 4096;
-    ASSERT_EQ(pages, resident_pages(warm));
     ASSERT_LT(resident_pages(cold1), pages / 16) << "the cache could not be dropped";
 
     EXPECT_EQ(0, run_tandemcheck({"-a", cold1, "-b", cold2}).status);
-    EXPECT_EQ(0, run_tandemcheck({"-a", warm, "-b", cold2}).status);
     // At most a few pages, where the tool reads with O_DIRECT none.
     EXPECT_LE(resident_pages(cold1), 256u);
     EXPECT_LE(resident_pages(cold2), 256u);
-    EXPECT_EQ(pages, resident_pages(warm));
+    // A busy machine may take some of the warm file's pages back by itself,
+    // before the run or during it: the run is tried again with the file
+    // cached again, and must leave it whole at least once.
+    std::size_t left = 0;
+    for (int attempt = 0; attempt < 5 && left != pages; ++attempt) {
+        read_file(warm);
+        if (resident_pages(warm) != pages)
+            continue;
+        EXPECT_EQ(0, run_tandemcheck({"-a", warm, "-b", cold2}).status);
+        left = resident_pages(warm);
+    }
+    EXPECT_EQ(pages, left) << "the run dropped the pages of a file cached before it";
 }
 
 TEST_F(Media, TmpfsAndRamfsInputs)
