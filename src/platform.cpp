@@ -279,6 +279,30 @@ loop_backing loop_backing_of(const struct stat& st)
     return loop;
 }
 
+std::string raw_disk_name(const std::string& name)
+{
+    const std::size_t slash = name.rfind('/');
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    if (name.compare(base, 4, "disk") != 0 || name.size() == base + 4 || name[base + 4] < '0' ||
+        name[base + 4] > '9')
+        return "";
+    return name.substr(0, base) + "r" + name.substr(base);
+}
+
+std::string raw_disk_of(const std::string& name, const struct stat& st)
+{
+#if defined(__APPLE__)
+    // macOS: a block device (/dev/diskN) is read through the buffer cache,
+    // F_NOCACHE or not (spec_read goes through buf_bread); its character
+    // device, /dev/rdiskN, is not.
+    return S_ISBLK(st.st_mode) ? raw_disk_name(name) : "";
+#else
+    (void)name;
+    (void)st;
+    return "";
+#endif
+}
+
 std::string disk_behind(const struct stat& st)
 {
 #if defined(__linux__)

@@ -68,6 +68,16 @@ struct loop_backing {
 // The file the loop device `st` reads, where it is one.
 loop_backing loop_backing_of(const struct stat& st);
 
+// macOS's raw node for the name of a buffered disk node, "/dev/disk2s1"
+// giving "/dev/rdisk2s1"; empty for any other name. (Pure, so that every
+// system's tests can check it.)
+std::string raw_disk_name(const std::string& name);
+
+// The raw node to name in place of the disk `name` (described by `st`),
+// where the system reads this node through its cache whatever the run asks
+// (macOS's /dev/diskN); else empty.
+std::string raw_disk_of(const std::string& name, const struct stat& st);
+
 // The disk that the FUSE file system holding `st` reads, where it reads one
 // (through_disk), else empty.
 std::string disk_behind(const struct stat& st);

@@ -58,6 +58,9 @@ TEST(Messages, EachTextAsItStands)
          "tandemcheck(): file 1 (stick/copy) may be read from memory, not its medium: cannot "
          "drop the cached pages of /dev/sdb1: Permission denied; verify as root, or unmount and "
          "mount the file system again first\n"},
+        {[](output_stream& err) { write_raw_disk_caveat(err, 2, "/dev/disk2", "/dev/rdisk2"); },
+         "tandemcheck(): file 2 (/dev/disk2) may be read from memory, not its medium: this "
+         "system reads this node through its cache; name the raw node, /dev/rdisk2, instead\n"},
         {[](output_stream& err) { write_unnamed_disk_caveat(err, 2, "fat/copy"); },
          "tandemcheck(): file 2 (fat/copy) may be read from memory, not its medium: its FUSE "
          "file system names no disk whose cache could be dropped; unmount and mount the file "

@@ -181,11 +181,13 @@ void reach_loop_file(shared_reading& state, const struct stat& st, medium_caveat
 // Sets up reading the medium of `state.fd`, as far from memory as the system
 // and the file system allow; says in `caveat` what keeps it from the
 // medium alone.
-void choose_access(shared_reading& state, medium_caveat& caveat)
+void choose_access(shared_reading& state, const std::string& name, medium_caveat& caveat)
 {
     struct stat st {};
     const cache_bypass bypass =
         fstat(state.fd, &st) == 0 ? cache_bypass_of(state.fd, st) : cache_bypass::partial;
+    if (const std::string raw = raw_disk_of(name, st); !raw.empty())
+        caveat = medium_caveat{caveat_kind::raw_disk, raw, 0};
     // btrfs turns a direct read of a compressed extent into a buffered one,
     // made at once and whole: with no readahead behind it, that takes twice
     // as long as reading through the cache (3338 ms against 1607 ms for a
@@ -198,7 +200,7 @@ void choose_access(shared_reading& state, medium_caveat& caveat)
         fsync(state.fd);
     if (bypass == cache_bypass::partial || bypass == cache_bypass::unsure)
         state.drop_around = can_drop_cached_pages();
-    if (bypass == cache_bypass::unsure)
+    if (bypass == cache_bypass::unsure && caveat.kind == caveat_kind::none)
         caveat.kind = caveat_kind::system;
     if (bypass == cache_bypass::through_unnamed)
         caveat.kind = caveat_kind::disk_unnamed;
@@ -539,7 +541,7 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
             return nullptr;
     }
     if (!state.medium)
-        choose_access(state, caveat);
+        choose_access(state, in.name, caveat);
     if (state.drop_around && state.direct)
         // btrfs serves a direct read through the page cache where the buffer
         // faults, as a fresh one does on its first use: touched now, it

@@ -129,6 +129,8 @@ void console_caveat(console& con, int which, const std::string& name, const medi
         write_disk_caveat(con.err, which, name, caveat.disk, caveat.error_number);
     else if (caveat.kind == caveat_kind::disk_unnamed)
         write_unnamed_disk_caveat(con.err, which, name);
+    else if (caveat.kind == caveat_kind::raw_disk)
+        write_raw_disk_caveat(con.err, which, name, caveat.disk);
     else
         write_system_caveat(con.err, which, name);
     output_flush(con.err);

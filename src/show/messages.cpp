@@ -125,6 +125,14 @@ void write_unnamed_disk_caveat(output_stream& err, int which, const std::string&
                         "unmount and mount the file system again first\n");
 }
 
+void write_raw_disk_caveat(output_stream& err, int which, const std::string& name,
+                           const std::string& raw)
+{
+    write_text(err, memory_caveat(which, name) +
+                        "this system reads this node through its cache; name the raw node, " + raw +
+                        ", instead\n");
+}
+
 void write_incomplete_copy(output_stream& err, int which, std::uint64_t at)
 {
     write_text(err, "tandemcheck(): file " + std::to_string(which) + " ended at " +

@@ -71,6 +71,11 @@ void write_disk_caveat(output_stream& err, int which, const std::string& name,
 // system names no disk whose cache could be dropped.
 void write_unnamed_disk_caveat(output_stream& err, int which, const std::string& name);
 
+// Input `which`, named `name`, may be read from memory: the system reads
+// that disk node through its cache, and `raw` is the node that it does not.
+void write_raw_disk_caveat(output_stream& err, int which, const std::string& name,
+                           const std::string& raw);
+
 // A disk, input `which`, ended `at` bytes in, before the other input did.
 void write_incomplete_copy(output_stream& err, int which, std::uint64_t at);
 
