@@ -1,8 +1,6 @@
 // The thread that reads a medium ahead of the comparison.
 #include "read/read_ahead.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +16,7 @@
 
 #include "interrupts.h"
 #include "platform.h"
+#include "read/access.h"
 #include "read/block.h"
 #include "read/buffers.h"
 #include "read/cutter.h"
@@ -53,12 +52,7 @@ struct reading_end {
 // What the comparison and the thread share. Fields above the mutex are set
 // before the thread starts; after that the thread alone uses them.
 struct shared_reading {
-    int fd = -1;               // a duplicate of the input's descriptor, closed with this record
-    medium_read medium;        // tests: a medium in memory, read in place of `fd`
-    int disk_fd = -1;          // the disk a FUSE file system reads, or -1
-    int loop_file_fd = -1;     // the file a loop device reads through its cache, or -1
-    bool direct = false;       // reads pass the page cache
-    bool drop_around = false;  // cached pages of each request are dropped before and after it
+    medium_access access;  // the medium, open as its stack allows
     std::uint64_t offset = 0;
     std::uint64_t sector = 1;  // requests start and end on it
     std::size_t request = 0;
@@ -88,137 +82,7 @@ struct shared_reading {
     std::deque<queued> queue;  // read and not yet handed out
     std::size_t in_use = 0;    // slots read and not yet given back
     std::size_t fill_at = 0;   // the slot the next request is read into
-
-    ~shared_reading()
-    {
-        if (fd >= 0)
-            close(fd);
-        if (disk_fd >= 0) {
-            // What the FUSE driver read of the disk during the run leaves with it.
-            drop_cached_pages(disk_fd, 0, 0);
-            close(disk_fd);
-        }
-        if (loop_file_fd >= 0)
-            close(loop_file_fd);
-    }
 };
-
-// Reads `length` bytes at `position`. Where uncached reads may still be
-// served from memory, or are not made, the file's cached pages are dropped
-// before the read, so that it comes from the medium, and after it, so that
-// a run that stops early leaves nothing of its own in the cache. The whole
-// file's, not the stretch's: the cache holds a file in folios of up to 2 MiB
-// (freshly written files on ext4, for one), and a drop takes only folios
-// that lie wholly within its range, so a stretch's drop would leave the
-// folios at its ends, and their bytes would come from memory. After the
-// first request only the pages of the one before are cached, so this costs
-// little.
-ssize_t read_at(shared_reading& state, unsigned char* buffer, std::size_t length,
-                std::uint64_t position)
-{
-    if (state.drop_around)
-        drop_cached_pages(state.fd, 0, 0);
-    if (state.loop_file_fd >= 0)
-        drop_cached_pages(state.loop_file_fd, 0, 0);
-    ssize_t n;
-    do
-        n = state.medium ? state.medium(buffer, length, position)
-                         : pread(state.fd, buffer, length, static_cast<off_t>(position));
-    while (n < 0 && errno == EINTR);
-    int error_number = errno;
-    if (state.drop_around)
-        drop_cached_pages(state.fd, 0, 0);
-    if (state.loop_file_fd >= 0)
-        drop_cached_pages(state.loop_file_fd, 0, 0);
-    errno = error_number;
-    return n;
-}
-
-// Reading through the page cache, with what is only in memory written out
-// first, for media that refuse uncached reads. False where the system
-// cannot keep cached pages out of it.
-bool fall_back_to_cache(shared_reading& state)
-{
-    state.direct = false;
-    fsync(state.fd);
-    no_readahead(state.fd);
-    state.drop_around = can_drop_cached_pages();
-    return state.drop_around;
-}
-
-// A loop device reads its file as any program does: through that file's
-// page cache, unless it reads it with direct I/O where the file's own file
-// system honours that. Elsewhere the file is written out, and its cached
-// pages are dropped around each request, so that the loop device reads it
-// from its medium; where it cannot be opened, `caveat` says so.
-void reach_loop_file(shared_reading& state, const struct stat& st, medium_caveat& caveat)
-{
-    const loop_backing loop = loop_backing_of(st);
-    if (loop.file.empty())
-        return;
-    const int fd = open(loop.file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (caveat.kind == caveat_kind::none)
-            caveat = medium_caveat{caveat_kind::disk_closed, loop.file, errno};
-        return;
-    }
-    struct stat file_st {};
-    if (loop.direct && fstat(fd, &file_st) == 0 &&
-        cache_bypass_of(fd, file_st) == cache_bypass::whole) {
-        close(fd);
-        return;
-    }
-    if (!can_drop_cached_pages()) {
-        close(fd);
-        if (caveat.kind == caveat_kind::none)
-            caveat.kind = caveat_kind::system;
-        return;
-    }
-    fsync(fd);
-    state.loop_file_fd = fd;
-}
-
-// Sets up reading the medium of `state.fd`, as far from memory as the system
-// and the file system allow; says in `caveat` what keeps it from the
-// medium alone.
-void choose_access(shared_reading& state, const std::string& name, medium_caveat& caveat)
-{
-    struct stat st {};
-    const cache_bypass bypass =
-        fstat(state.fd, &st) == 0 ? cache_bypass_of(state.fd, st) : cache_bypass::partial;
-    if (const std::string raw = raw_disk_of(name, st); !raw.empty())
-        caveat = medium_caveat{caveat_kind::raw_disk, raw, 0};
-    // btrfs turns a direct read of a compressed extent into a buffered one,
-    // made at once and whole: with no readahead behind it, that takes twice
-    // as long as reading through the cache (3338 ms against 1607 ms for a
-    // cold 1 GiB pair), while uncompressed data reads twice as fast direct.
-    // Either way the stretch's cached pages are dropped around its read.
-    const bool compressed = bypass == cache_bypass::partial && mostly_compressed(state.fd);
-    state.direct = !compressed && read_uncached(state.fd, true);
-    if (bypass != cache_bypass::whole)
-        // Only what is written out can be dropped, or read back from the medium.
-        fsync(state.fd);
-    if (bypass == cache_bypass::partial || bypass == cache_bypass::unsure)
-        state.drop_around = can_drop_cached_pages();
-    if (bypass == cache_bypass::unsure && caveat.kind == caveat_kind::none)
-        caveat.kind = caveat_kind::system;
-    if (bypass == cache_bypass::through_unnamed)
-        caveat.kind = caveat_kind::disk_unnamed;
-    if (bypass == cache_bypass::through_disk) {
-        const std::string disk = disk_behind(st);
-        state.disk_fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
-        if (state.disk_fd >= 0) {
-            fsync(state.disk_fd);
-            drop_cached_pages(state.disk_fd, 0, 0);
-        } else {
-            caveat = medium_caveat{caveat_kind::disk_closed, disk, errno};
-        }
-    }
-    if (!state.direct && !fall_back_to_cache(state) && caveat.kind == caveat_kind::none)
-        caveat.kind = caveat_kind::system;
-    if (S_ISBLK(st.st_mode))
-        reach_loop_file(state, st, caveat);
-}
 
 // Queues the block's bytes for hashing, in order, its holes as gaps; the
 // slot that holds them is read into again only once they are hashed.
@@ -333,7 +197,7 @@ narrowed narrow_failed(shared_reading& state, std::unique_lock<std::mutex>& hold
     hold.unlock();
     narrowing_to_queue report(state, sink);
     auto read = [&state](unsigned char* buffer, std::size_t length, std::uint64_t position) {
-        return read_at(state, buffer, length, position);
+        return read_at(state.access, buffer, length, position);
     };
     narrowed result =
         narrow_down(read, slot, state.probe.get(), start, end, state.sector, bound, report);
@@ -410,7 +274,7 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
         if (!short_again) {
             state.in_read = true;
             hold.unlock();
-            n = read_at(state, slot, static_cast<std::size_t>(end - start), start);
+            n = read_at(state.access, slot, static_cast<std::size_t>(end - start), start);
             failure = errno;
             hold.lock();
             state.in_read = false;
@@ -421,8 +285,8 @@ void read_medium(const std::shared_ptr<shared_reading>& shared)
             // The medium took uncached reads but refuses them (overlayfs
             // over squashfs does): read on through the cache, where the
             // cache can be kept out of the way; else this is the failure.
-            if (failure == EINVAL && state.direct && can_drop_cached_pages() &&
-                read_uncached(state.fd, false) && fall_back_to_cache(state))
+            if (failure == EINVAL && state.access.direct && can_drop_cached_pages() &&
+                read_uncached(state.access.fd, false) && fall_back_to_cache(state.access))
                 continue;
             if (state.keep_going) {
                 rest_to = 0;
@@ -500,9 +364,6 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
 {
     auto shared = std::make_shared<shared_reading>();
     shared_reading& state = *shared;
-    state.medium = in.medium;
-    if (!state.medium && (state.fd = fcntl(in.fd, F_DUPFD_CLOEXEC, 0)) < 0)
-        return nullptr;
     state.offset = in.offset;
     state.sector = in.sector;
     state.request = request;
@@ -540,9 +401,9 @@ read_ahead_handle start_read_ahead(const input& in, std::size_t request,
         if (!state.probe)
             return nullptr;
     }
-    if (!state.medium)
-        choose_access(state, in.name, caveat);
-    if (state.drop_around && state.direct)
+    if (!open_access(state.access, in, caveat))
+        return nullptr;
+    if (state.access.drop_around && state.access.direct)
         // btrfs serves a direct read through the page cache where the buffer
         // faults, as a fresh one does on its first use: touched now, it
         // does not.

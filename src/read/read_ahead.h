@@ -1,18 +1,8 @@
 // Reading a file or a disk from its medium, ahead of the comparison, on a
-// thread of its own.
-//
-// A verifier must compare what the medium holds, not what memory holds: the
-// medium is read past the page cache (O_DIRECT, which on Linux writes out
-// what is only in memory first), so that a copy whose medium lost data is
-// not vouched for by its cached pages, and the cache is left as it was.
-// Where a file system may serve such reads from the cache all the same
-// (btrfs), or refuses them, the file is written out, and its cached pages
-// are dropped before and after each request; where a FUSE file system
-// reads a disk through that disk's cache, the disk's cache is dropped.
-// What cannot be kept from memory is said (medium_caveat). Without the kernel's
-// readahead, reading two media one after the other would wait on each in
-// turn; each input's thread keeps requests ready so that the slower medium
-// alone sets the pace.
+// thread of its own, in requests made as access.h says. Without the
+// kernel's readahead, reading two media one after the other would wait on
+// each in turn; each input's thread keeps requests ready so that the slower
+// medium alone sets the pace.
 #ifndef TANDEMCHECK_READ_AHEAD_H
 #define TANDEMCHECK_READ_AHEAD_H
 
