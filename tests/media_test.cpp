@@ -78,6 +78,26 @@ protected:
         return target;
     }
 
+    // ext4 made on a loop device over a new file `name` of `size` bytes and
+    // mounted: its folder, or empty with the reason kept.
+    std::string ext4_on_loop(const std::string& name, std::uint64_t size)
+    {
+        if (!have_program("mkfs.ext4")) {
+            skip_reason = "mkfs.ext4 is not installed";
+            return "";
+        }
+        const std::string backing = path(name);
+        write_file(backing, "");
+        if (truncate(backing.c_str(), static_cast<off_t>(size)) != 0) {
+            skip_reason = "cannot make " + backing;
+            return "";
+        }
+        const std::string device = loop_device(backing);
+        if (device.empty() || !command({"/usr/bin/env", "mkfs.ext4", "-q", "-F", device}))
+            return "";
+        return mount("ext4", device, name + "-fs");
+    }
+
     // The line a run gives first for input `which` where that is a file on
     // the slow medium: a FUSE file system that names no disk (the model
     // reads its file through this machine's cache, as such a driver may).
@@ -192,17 +212,10 @@ std::uint64_t nonzero(const std::string& data, std::size_t from, std::size_t len
 
 TEST_F(Media, ACopyWhoseMediumLostDataIsReportedOneOnlyInMemoryIsNot)
 {
-    if (!have_program("mkfs.ext4"))
-        GTEST_SKIP() << "mkfs.ext4 is not installed";
-    const std::string backing = path("filesystem");
-    write_file(backing, "");
-    ASSERT_EQ(0, truncate(backing.c_str(), 64 * MiB));
-    const std::string device = loop_device(backing);
-    if (device.empty())
+    const std::string stick = ext4_on_loop("filesystem", 64 * MiB);
+    if (stick.empty())
         GTEST_SKIP() << skip_reason;
-    ASSERT_TRUE(command({"/usr/bin/env", "mkfs.ext4", "-q", "-F", device})) << skip_reason;
-    const std::string stick = mount("ext4", device, "stick");
-    ASSERT_FALSE(stick.empty()) << skip_reason;
+    const std::string backing = path("filesystem");
 
     const std::string data = random_bytes(4 * MiB, 21);
     const std::string image = path("image");
@@ -274,24 +287,16 @@ std::uint64_t physical_offset(const std::string& path, std::uint64_t at)
     return std::string::npos;
 }
 
-// What a run leaves of a copy's cached pages.
 TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
 {
     // The stick is a loop device over a file on ext4 (itself on a loop
     // device over `outer`). 4 KiB of the file are overwritten on its medium
     // while the file's pages are cached: a loop device without direct I/O
     // reads the file through that cache.
-    if (!have_program("mkfs.ext4"))
-        GTEST_SKIP() << "mkfs.ext4 is not installed";
-    const std::string outer = path("outer");
-    write_file(outer, "");
-    ASSERT_EQ(0, truncate(outer.c_str(), 64 * MiB));
-    const std::string device = loop_device(outer);
-    if (device.empty())
+    const std::string folder = ext4_on_loop("outer", 64 * MiB);
+    if (folder.empty())
         GTEST_SKIP() << skip_reason;
-    ASSERT_TRUE(command({"/usr/bin/env", "mkfs.ext4", "-q", "-F", device})) << skip_reason;
-    const std::string folder = mount("ext4", device, "outer-fs");
-    ASSERT_FALSE(folder.empty()) << skip_reason;
+    const std::string outer = path("outer");
     const std::string data = random_bytes(8 * MiB, 23);
     const std::string image = path("image");
     write_file(image, data);
@@ -323,6 +328,7 @@ TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
     }
 }
 
+// What a run leaves of a copy's cached pages.
 enum class cache_left {
     all,     // direct I/O passes the cache by (but for what the kernel reclaims)
     none,    // the run drops it, and leaves nothing of its own
