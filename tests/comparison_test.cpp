@@ -500,6 +500,27 @@ TEST(ComparisonRun, ADiskEnteredPastItsEndHoldsNothingWhereverItsSystemFailsSuch
     }
 }
 
+TEST(ComparisonRun, WithKeepGoingTheLastPartialBlockIsToldWithItsRetries)
+{
+    // A bad sector at the start of the last, partial block, and a
+    // difference after it: the block's report ends with the requests made
+    // for its bytes after the first one failed.
+    damaged_medium medium;
+    medium.bytes = random_bytes(3 * B + 5000, 8);
+    medium.bad = {3 * B / 4096};
+    std::string other = medium.bytes;
+    other[3 * B + 4500] ^= 1;
+    input disk = damaged_input(medium, 0, medium.bytes.size(), 0);
+    input image = memory_input(other);
+    memory_output out, err;
+    console con = make_console(out.stream, err.stream);
+    run_comparison(disk, image, con, still_clock);
+    const std::string text = err.text();
+    EXPECT_NE(std::string::npos, text.find("DIFFERENCE count=102804 ")) << text;
+    EXPECT_NE(std::string::npos, text.find(" read block\n")) << text;
+    EXPECT_EQ(std::string::npos, text.find("retries=0 read block\n")) << text;
+}
+
 TEST(ComparisonRun, WithKeepGoingTheStretchesOfBothInputsAreToldInTheOrderTheyEnd)
 {
     // In one block, input 2's stretch ends at 4096, before a difference at
