@@ -40,8 +40,14 @@ with -s against without (the goal: at most 1.02); peak resident size with
                                [--media-mib N] [--only GROUP,...] [--keep]
                                [--reference PATH]
 
-Groups: cache (inputs in the page cache, terminal), cold, devices, media,
-damaged, memory, checksum.
+As root, with files behind a cache of their own (layers): two files on ext4
+mounted with data=journal (read with their pages dropped around each
+request), and a file against a loop device over a file (whose file's pages
+are dropped around each request), each against both read at once by dd
+iflag=direct bs=4M.
+
+Groups: cache (inputs in the page cache, terminal), cold, devices, layers,
+media, damaged, memory, checksum.
 """
 import argparse
 import hashlib
@@ -210,6 +216,56 @@ def cold_files(work, tandemcheck, options):
     print(f"  a cached before the run: {before} KiB resident before, {resident_kib(a)} KiB after")
     for path in (a, b):
         os.unlink(path)
+
+
+def layered_files(work, tandemcheck, options):
+    """Files behind a cache of their own: ext4 with data=journal, and a loop device over a file."""
+    if os.geteuid() != 0 or not shutil.which("mkfs.ext4") or not shutil.which("losetup"):
+        print("\nlayers: not measured (needs root, mkfs.ext4 and losetup)")
+        return
+    size = options.device_mib
+    chunk = os.urandom(16 << 20)
+
+    def write(path):
+        with open(path, "wb") as out:
+            for _ in range(max(1, size // 16)):
+                out.write(chunk)
+
+    backing, top = os.path.join(work, "journalled"), os.path.join(work, "journalled-fs")
+    with open(backing, "wb") as out:
+        out.truncate((2 * size + 128) << 20)
+    os.mkdir(top)
+    device = sh(f"losetup -f --show '{backing}'", capture_output=True, text=True).stdout.strip()
+    loop = ""
+    try:
+        sh(f"mkfs.ext4 -q -F {device} && mount -o data=journal {device} '{top}'")
+        a, b = os.path.join(top, "a"), os.path.join(top, "b")
+        write(a)
+        write(b)
+        os.sync()
+        ideal = "ideal: dd iflag=direct bs=4M, both at once"
+        medians = timed_rounds([
+            (ideal, both_at_once(a, b)),
+            ("tandemcheck", f"'{tandemcheck}' -a '{a}' -b '{b}' >/dev/null 2>&1"),
+        ], options.rounds, lambda: (drop_file_cache(a), drop_file_cache(b)))
+        table(f"two cold {size} MiB files on ext4 with data=journal (pages dropped around each "
+              "request)", medians, [ideal, "tandemcheck"])
+        image, stick = os.path.join(work, "image"), os.path.join(work, "stick")
+        write(image)
+        write(stick)
+        loop = sh(f"losetup -f --show '{stick}'", capture_output=True, text=True).stdout.strip()
+        medians = timed_rounds([
+            (ideal, both_at_once(image, loop)),
+            ("tandemcheck", f"'{tandemcheck}' -a '{image}' -b {loop} >/dev/null 2>&1"),
+        ], options.rounds, lambda: (drop_file_cache(image), drop_file_cache(stick),
+                                    drop_device_cache(loop)))
+        table(f"a cold {size} MiB file against a loop device over a file (the file's pages "
+              "dropped around each request)", medians, [ideal, "tandemcheck"])
+    finally:
+        if loop:
+            subprocess.run(["losetup", "-d", loop])
+        subprocess.run(["umount", top], stderr=subprocess.DEVNULL)
+        subprocess.run(["losetup", "-d", device])
 
 
 MODEL = os.path.join(ROOT, "bench", "slow_medium.py")
@@ -626,7 +682,7 @@ def main():
     parser.add_argument("--media-mib", type=int, default=64)
     parser.add_argument("--reference", default=None,
                         help="a tandemcheck built before -k, to compare runs without -k with")
-    parser.add_argument("--only", default="cache,cold,devices,media,damaged,memory,checksum",
+    parser.add_argument("--only", default="cache,cold,devices,layers,media,damaged,memory,checksum",
                         help="the groups to run, comma-separated")
     parser.add_argument("--keep", action="store_true", help="keep the build and input folder")
     options = parser.parse_args()
@@ -645,6 +701,8 @@ def main():
             cold_files(work, tandemcheck, options)
         if "devices" in groups:
             simulate_devices(work, tandemcheck, options)
+        if "layers" in groups:
+            layered_files(work, tandemcheck, options)
         if "media" in groups:
             slow_media(work, tandemcheck, options)
         if "damaged" in groups:
