@@ -43,7 +43,7 @@ with -s against without (the goal: at most 1.02); peak resident size with
 As root, with files behind a cache of their own (layers): two files on ext4
 mounted with data=journal (read with their pages dropped around each
 request), and a file against a loop device over a file (whose file's pages
-are dropped around each request), each against both read at once by dd
+are dropped as it is read), each against both read at once by dd
 iflag=direct bs=4M.
 
 Groups: cache (inputs in the page cache, terminal), cold, devices, layers,
@@ -260,7 +260,7 @@ def layered_files(work, tandemcheck, options):
         ], options.rounds, lambda: (drop_file_cache(image), drop_file_cache(stick),
                                     drop_device_cache(loop)))
         table(f"a cold {size} MiB file against a loop device over a file (the file's pages "
-              "dropped around each request)", medians, [ideal, "tandemcheck"])
+              "dropped as it is read)", medians, [ideal, "tandemcheck"])
     finally:
         if loop:
             subprocess.run(["losetup", "-d", loop])

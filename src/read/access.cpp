@@ -106,9 +106,12 @@ access_plan plan_access(const stack_facts& facts)
 medium_access::~medium_access()
 {
     close_fd(fd);
+    // What the FUSE driver read of its disk, and the loop device of its
+    // file, during the run leaves with it.
     if (disk_fd >= 0)
-        // What the FUSE driver read of the disk during the run leaves with it.
         drop_cached_pages(disk_fd, 0, 0);
+    if (loop_file_fd >= 0)
+        drop_cached_pages(loop_file_fd, 0, 0);
     close_fd(disk_fd);
     close_fd(loop_file_fd);
 }
@@ -135,9 +138,10 @@ bool open_access(medium_access& access, const input& in, medium_caveat& caveat)
     } else {
         close_fd(access.disk_fd);
     }
-    if (plan.drop_loop_file)
+    if (plan.drop_loop_file) {
         fsync(access.loop_file_fd);
-    else
+        drop_cached_pages(access.loop_file_fd, 0, 0);
+    } else
         close_fd(access.loop_file_fd);
     caveat = plan.caveat;
     return true;
@@ -151,25 +155,28 @@ bool open_access(medium_access& access, const input& in, medium_caveat& caveat)
 // ext4, for one), and a drop takes only folios that lie wholly within its
 // range, so a stretch's drop would leave the folios at its ends, and their
 // bytes would come from memory. After the first request only the pages of
-// the one before are cached, so this costs little. A loop device's file is
-// dropped the same way.
+// the one before are cached, so this costs little.
+//
+// A loop device's file was dropped whole when it was opened: every page of
+// it cached since was read from its medium during the run, by the loop
+// device and its readahead. What lies up to the end of each request is
+// dropped after it, and the pages read ahead are kept for the next one
+// (dropped around each request, they cost the loop device its readahead).
 ssize_t read_at(medium_access& access, unsigned char* buffer, std::size_t length,
                 std::uint64_t position)
 {
-    auto drop = [&access] {
-        if (access.drop_around)
-            drop_cached_pages(access.fd, 0, 0);
-        if (access.loop_file_fd >= 0)
-            drop_cached_pages(access.loop_file_fd, 0, 0);
-    };
-    drop();
+    if (access.drop_around)
+        drop_cached_pages(access.fd, 0, 0);
     ssize_t n;
     do
         n = access.medium ? access.medium(buffer, length, position)
                           : pread(access.fd, buffer, length, static_cast<off_t>(position));
     while (n < 0 && errno == EINTR);
     const int error_number = errno;
-    drop();
+    if (access.drop_around)
+        drop_cached_pages(access.fd, 0, 0);
+    if (access.loop_file_fd >= 0)
+        drop_cached_pages(access.loop_file_fd, 0, position + length);
     errno = error_number;
     return n;
 }

@@ -46,7 +46,7 @@ struct access_plan {
     bool drop_around = false;     // the input's cached pages are dropped around each request
     bool no_readahead = false;    // read through the cache: no pages beyond each request
     bool drop_disk = false;       // the FUSE driver's disk: written out, dropped around the run
-    bool drop_loop_file = false;  // the loop's file: written out, dropped around each request
+    bool drop_loop_file = false;  // the loop's file: written out, dropped as it is read
     medium_caveat caveat;         // what may keep the bytes from coming from the medium alone
 };
 
