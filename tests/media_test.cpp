@@ -68,11 +68,15 @@ protected:
     }
 
     // `source` mounted as `type` on a new folder, unmounted afterwards.
-    std::string mount(const std::string& type, const std::string& source, const std::string& name)
+    std::string mount(const std::string& type, const std::string& source, const std::string& name,
+                      const std::string& options = "")
     {
         std::string target = path(name);
         mkdir(target.c_str(), 0755);
-        if (!root() || !command({"/usr/bin/env", "mount", "-t", type, source, target}))
+        std::vector<std::string> argv = {"/usr/bin/env", "mount", "-t", type, source, target};
+        if (!options.empty())
+            argv.insert(argv.end(), {"-o", options});
+        if (!root() || !command(argv))
             return "";
         cleanups.push_back([target] { run_program({"/usr/bin/env", "umount", target}); });
         return target;
@@ -82,8 +86,18 @@ protected:
     // mounted: its folder, or empty with the reason kept.
     std::string ext4_on_loop(const std::string& name, std::uint64_t size)
     {
-        if (!have_program("mkfs.ext4")) {
-            skip_reason = "mkfs.ext4 is not installed";
+        return file_system_on_loop(name, size, {"mkfs.ext4", "-q", "-F"}, "ext4");
+    }
+
+    // A file system made by `make` (the device named last) on a loop device
+    // over a new file `name` of `size` bytes, mounted as `type` with
+    // `options`: its folder, or empty with the reason kept.
+    std::string file_system_on_loop(const std::string& name, std::uint64_t size,
+                                    const std::vector<std::string>& make, const std::string& type,
+                                    const std::string& options = "")
+    {
+        if (!have_program(make[0])) {
+            skip_reason = make[0] + " is not installed";
             return "";
         }
         const std::string backing = path(name);
@@ -93,9 +107,12 @@ protected:
             return "";
         }
         const std::string device = loop_device(backing);
-        if (device.empty() || !command({"/usr/bin/env", "mkfs.ext4", "-q", "-F", device}))
+        std::vector<std::string> making = {"/usr/bin/env"};
+        making.insert(making.end(), make.begin(), make.end());
+        making.push_back(device);
+        if (device.empty() || !command(making))
             return "";
-        return mount("ext4", device, name + "-fs");
+        return mount(type, device, name + "-fs", options);
     }
 
     // The line a run gives first for input `which` where that is a file on
@@ -289,43 +306,84 @@ std::uint64_t physical_offset(const std::string& path, std::uint64_t at)
 
 TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
 {
-    // The stick is a loop device over a file on ext4 (itself on a loop
-    // device over `outer`). 4 KiB of the file are overwritten on its medium
-    // while the file's pages are cached: a loop device without direct I/O
-    // reads the file through that cache.
-    const std::string folder = ext4_on_loop("outer", 64 * MiB);
-    if (folder.empty())
+    // The stick is a loop device over a file on a file system (itself on a
+    // loop device over `outer`). 4 KiB of the file are overwritten on its
+    // medium while the file's pages are cached: a loop device without
+    // direct I/O reads the file through that cache, and btrfs serves a
+    // direct read of a compressed extent from it.
+    struct row {
+        const char* name;
+        std::vector<std::string> make;  // makes the file system on the device, named last
+        const char* type;
+        const char* options;
+        const char* direct_io;
+        bool compressed;  // compressible data, found on the disk with filefrag; btrfs's
+                          // checksum makes the damage a read error
+    };
+    const std::vector<row> rows = {
+        {"ext4, direct I/O off", {"mkfs.ext4", "-q", "-F"}, "ext4", "", "off", false},
+        {"ext4, direct I/O on", {"mkfs.ext4", "-q", "-F"}, "ext4", "", "on", false},
+        {"btrfs compress-force=zstd, direct I/O on",
+         {"mkfs.btrfs", "-q", "-f", "-m", "single", "-d", "single"},
+         "btrfs",
+         "compress-force=zstd",
+         "on",
+         true},
+    };
+    if (!root())
         GTEST_SKIP() << skip_reason;
-    const std::string outer = path("outer");
-    const std::string data = random_bytes(8 * MiB, 23);
-    const std::string image = path("image");
-    write_file(image, data);
-    for (const char* direct_io : {"off", "on"}) {
-        const std::string file = folder + "/stick-" + direct_io;
+    std::string words;
+    for (std::uint64_t n = 0; words.size() < 8 * MiB; n = n * 6364136223846793005ull + 1)
+        words += "sector " + std::to_string(n >> 54) + (n >> 63 ? " image\n" : " copy ");
+    words.resize(8 * MiB);
+    const std::string random = random_bytes(8 * MiB, 23);
+    std::vector<std::string> skipped;
+    for (const row& r : rows) {
+        const std::string tag = std::to_string(cleanups.size());
+        const std::string folder =
+            file_system_on_loop("outer" + tag, 160 * MiB, r.make, r.type, r.options);
+        if (folder.empty() || (r.compressed && !have_program("filefrag"))) {
+            skipped.push_back(std::string(r.name) + " (" + skip_reason + ")");
+            continue;
+        }
+        const std::string outer = path("outer" + tag);
+        const std::string& data = r.compressed ? words : random;
+        const std::string image = path("image" + tag);
+        write_file(image, data);
+        const std::string file = folder + "/stick";
         write_file(file, data);
         sync();
         std::string stick;
         ASSERT_TRUE(command({"/usr/bin/env", "losetup", "-f", "--show",
-                             std::string("--direct-io=") + direct_io, file},
+                             std::string("--direct-io=") + r.direct_io, file},
                             &stick));
         stick.erase(stick.find_last_not_of('\n') + 1);
         cleanups.push_back([stick] { run_program({"/usr/bin/env", "losetup", "-d", stick}); });
-        const std::uint64_t at = find_in_file(outer, data.substr(MiB, 4096));
-        ASSERT_NE(std::string::npos, at) << direct_io;
+        const std::uint64_t at =
+            r.compressed ? physical_offset(file, MiB) : find_in_file(outer, data.substr(MiB, 4096));
+        ASSERT_NE(std::string::npos, at) << r.name;
         read_file(file);
-        if (!damage_behind_cache(outer, at, std::string(4096, '\0'), image, file)) {
-            std::cout << "[  SKIPPED ROW ] --direct-io=" << direct_io
-                      << ": the cache did not keep the file\n";
+        if (!damage_behind_cache(outer, at, std::string(4096, r.compressed ? '\xff' : '\0'), image,
+                                 file)) {
+            skipped.push_back(std::string(r.name) + " (the cache did not keep the file)");
             continue;
         }
         process_result p = run_tandemcheck({"-a", image, "-b", stick});
-        EXPECT_EQ(1, p.status) << "--direct-io=" << direct_io << "\n" << p.err;
-        EXPECT_NE(std::string::npos,
-                  p.err.find("\n\nReady, 8388608 bytes read, " +
-                             std::to_string(nonzero(data, MiB, 4096)) + " errors found, 1 "))
-            << "--direct-io=" << direct_io << "\n"
-            << p.err;
+        EXPECT_EQ(1, p.status) << r.name << "\n" << p.err;
+        if (r.compressed)
+            EXPECT_NE(std::string::npos,
+                      p.err.find("tandemcheck(): fread file 2():: Input/output error\n"))
+                << r.name << "\n"
+                << p.err;
+        else
+            EXPECT_NE(std::string::npos,
+                      p.err.find("\n\nReady, 8388608 bytes read, " +
+                                 std::to_string(nonzero(data, MiB, 4096)) + " errors found, 1 "))
+                << r.name << "\n"
+                << p.err;
     }
+    for (const std::string& name : skipped)
+        std::cout << "[  SKIPPED ROW ] " << name << "\n";
 }
 
 // What a run leaves of a copy's cached pages.
