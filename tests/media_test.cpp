@@ -420,6 +420,7 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         bool checksums;                  // the damage shows as a read error
         cache_left cached;               // what a run leaves of a copy cached before it
         bool names_disk = true;          // FUSE: the mount names the disk its driver reads
+        bool encrypted = false;          // the copy lies in a folder encrypted with e4crypt
     };
     const std::vector<row> rows = {
         {"ext4", {"mkfs.ext4", "-q", "-F"}, {"mount", "-t", "ext4"}, false, false, cache_left::all},
@@ -431,6 +432,15 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
          false,
          false,
          cache_left::none},
+        // Nor on an encrypted file, without inline encryption.
+        {"ext4, encrypted folder",
+         {"mkfs.ext4", "-q", "-F", "-O", "encrypt"},
+         {"mount", "-t", "ext4"},
+         false,
+         false,
+         cache_left::none,
+         true,
+         true},
         {"xfs", {"mkfs.xfs", "-q", "-f"}, {"mount", "-t", "xfs"}, false, false, cache_left::all},
         // -m single -d single: the file's addresses are the disk's.
         {"btrfs",
@@ -523,6 +533,21 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         }
         cleanups.push_back([top] { run_program({"/usr/bin/env", "umount", top}); });
         std::string stick = top;
+        if (r.encrypted) {
+            stick = top + "/encrypted";
+            mkdir(stick.c_str(), 0755);
+            const std::string passphrase = path("passphrase" + tag);
+            write_file(passphrase, "a passphrase\n");
+            run_options typed;
+            typed.stdin_path = passphrase;
+            if (!have_program("e4crypt") || run_program({"/usr/bin/env", "e4crypt", "add_key", "-S",
+                                                         "0x0102030405060708", stick},
+                                                        typed)
+                                                    .status != 0) {
+                skipped.push_back(r.name + " (no e4crypt, or it could not add a key)");
+                continue;
+            }
+        }
         if (r.name.rfind("overlayfs", 0) == 0) {
             stick = path("overlay" + tag);
             const std::string upper = path("upper" + tag), work = path("work" + tag);
@@ -541,8 +566,9 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         read_file(copy);  // every page of the copy in the cache
 
         // 4 KiB of the copy's second MiB, found on the medium, are overwritten.
-        const std::uint64_t at = r.compressed ? physical_offset(copy, MiB)
-                                              : find_in_file(backing, data.substr(MiB, 4096));
+        const std::uint64_t at = r.compressed || r.encrypted
+                                     ? physical_offset(copy, MiB)
+                                     : find_in_file(backing, data.substr(MiB, 4096));
         ASSERT_NE(std::string::npos, at) << r.name;
         if (!damage_behind_cache(backing, at, std::string(4096, r.compressed ? '\xff' : '\0'),
                                  image, copy)) {
@@ -579,6 +605,10 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
         if (r.checksums)
             EXPECT_NE(std::string::npos,
                       damaged.err.find("tandemcheck(): fread file 2():: Input/output error\n"))
+                << r.name << "\n"
+                << damaged.err;
+        else if (r.encrypted)  // the damage decrypts to bytes of its own
+            EXPECT_NE(std::string::npos, damaged.err.find(" errors found, 1 defective blocks\n"))
                 << r.name << "\n"
                 << damaged.err;
         else
