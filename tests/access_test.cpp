@@ -22,7 +22,8 @@ std::string shown(const access_plan& plan)
     add(plan.drop_around, "dropped-around");
     add(plan.no_readahead, "no-readahead");
     add(plan.drop_disk, "disk-dropped");
-    add(plan.drop_loop_file, "loop-file-dropped");
+    for (std::size_t k = 0; k < plan.drop_loop_files.size(); ++k)
+        add(plan.drop_loop_files[k], k == 0 ? "loop-file-dropped" : "lower-loop-file-dropped");
     const char* kinds[] = {"", "system", "disk-closed", "disk-unnamed", "raw-disk"};
     if (plan.caveat.kind != caveat_kind::none)
         text += std::string(" | ") + kinds[static_cast<int>(plan.caveat.kind)] +
@@ -69,33 +70,34 @@ TEST(Access, EachStackIsReadAsFarFromMemoryAsItAllows)
         {"a loop device over a file, direct I/O off",
          with(linux_file(b::whole),
               [](stack_facts& f) {
-                  f.loop_file = "/srv/stick.img";
-                  f.loop_file_bypass = b::whole;
+                  f.loops = {{"/srv/stick.img", false, b::whole, 0}};
               }),
          "direct loop-file-dropped"},
         {"a loop device with direct I/O over a file on ext4",
          with(linux_file(b::whole),
               [](stack_facts& f) {
-                  f.loop_file = "/srv/stick.img";
-                  f.loop_direct = true;
-                  f.loop_file_bypass = b::whole;
+                  f.loops = {{"/srv/stick.img", true, b::whole, 0}};
               }),
          "direct"},
         {"a loop device with direct I/O over a compressed btrfs file",
          with(linux_file(b::whole),
               [](stack_facts& f) {
-                  f.loop_file = "/srv/stick.img";
-                  f.loop_direct = true;
-                  f.loop_file_bypass = b::partial;
+                  f.loops = {{"/srv/stick.img", true, b::partial, 0}};
               }),
          "direct loop-file-dropped"},
         {"a loop device whose file may not be opened",
          with(linux_file(b::whole),
               [](stack_facts& f) {
-                  f.loop_file = "/srv/stick.img";
-                  f.loop_file_error = EACCES;
+                  f.loops = {{"/srv/stick.img", false, b::whole, EACCES}};
               }),
          "direct | disk-closed /srv/stick.img 13"},
+        {"a loop device with direct I/O over a file on ext4, itself on a loop device over a file",
+         with(linux_file(b::whole),
+              [](stack_facts& f) {
+                  f.loops = {{"/mnt/disk/stick.img", true, b::whole, 0},
+                             {"/srv/disk.img", false, b::whole, 0}};
+              }),
+         "direct lower-loop-file-dropped"},
         {"FUSE on a disk (fuseblk, or fuse2fs with the disk as its source)",
          with(linux_file(b::through_disk), [](stack_facts& f) { f.fuse_disk = "/dev/sdb1"; }),
          "direct written-out disk-dropped"},

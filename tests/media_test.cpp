@@ -90,17 +90,18 @@ protected:
     }
 
     // A file system made by `make` (the device named last) on a loop device
-    // over a new file `name` of `size` bytes, mounted as `type` with
-    // `options`: its folder, or empty with the reason kept.
+    // over a new file `name` of `size` bytes (in `within`, or the test's
+    // folder), mounted as `type` with `options`: its folder, or empty with
+    // the reason kept.
     std::string file_system_on_loop(const std::string& name, std::uint64_t size,
                                     const std::vector<std::string>& make, const std::string& type,
-                                    const std::string& options = "")
+                                    const std::string& options = "", const std::string& within = "")
     {
         if (!have_program(make[0])) {
             skip_reason = make[0] + " is not installed";
             return "";
         }
-        const std::string backing = path(name);
+        const std::string backing = within.empty() ? path(name) : within + "/" + name;
         write_file(backing, "");
         if (truncate(backing.c_str(), static_cast<off_t>(size)) != 0) {
             skip_reason = "cannot make " + backing;
@@ -317,8 +318,9 @@ TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
         const char* type;
         const char* options;
         const char* direct_io;
-        bool compressed;  // compressible data, found on the disk with filefrag; btrfs's
-                          // checksum makes the damage a read error
+        bool compressed;      // compressible data, found on the disk with filefrag; btrfs's
+                              // checksum makes the damage a read error
+        bool nested = false;  // the file system lies on a loop device over a file on ext4
     };
     const std::vector<row> rows = {
         {"ext4, direct I/O off", {"mkfs.ext4", "-q", "-F"}, "ext4", "", "off", false},
@@ -328,6 +330,15 @@ TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
          "btrfs",
          "compress-force=zstd",
          "on",
+         true},
+        // Two loop devices down: the lower one reads its file through that
+        // file's cache, which still holds the copy as written.
+        {"ext4 on a loop device over a file on ext4, direct I/O on",
+         {"mkfs.ext4", "-q", "-F"},
+         "ext4",
+         "",
+         "on",
+         false,
          true},
     };
     if (!root())
@@ -340,13 +351,19 @@ TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
     std::vector<std::string> skipped;
     for (const row& r : rows) {
         const std::string tag = std::to_string(cleanups.size());
+        const std::string host = r.nested ? file_system_on_loop("host" + tag, 224 * MiB,
+                                                                {"mkfs.ext4", "-q", "-F"}, "ext4")
+                                          : "";
         const std::string folder =
-            file_system_on_loop("outer" + tag, 160 * MiB, r.make, r.type, r.options);
+            r.nested && host.empty()
+                ? ""
+                : file_system_on_loop("outer" + tag, 160 * MiB, r.make, r.type, r.options, host);
         if (folder.empty() || (r.compressed && !have_program("filefrag"))) {
             skipped.push_back(std::string(r.name) + " (" + skip_reason + ")");
             continue;
         }
-        const std::string outer = path("outer" + tag);
+        // The outermost file, which the damage is written to.
+        const std::string outer = r.nested ? path("host" + tag) : path("outer" + tag);
         const std::string& data = r.compressed ? words : random;
         const std::string image = path("image" + tag);
         write_file(image, data);

@@ -9,6 +9,9 @@
 
 namespace {
 
+// Loop devices followed down under an input, at most.
+constexpr int most_loop_layers = 8;
+
 // Gathers what the system says of `in`'s medium (open as `access.fd`) and
 // of the layers under it, opening the disk or file below where there is
 // one. Asking for uncached reads is part of the asking: the system may
@@ -34,18 +37,30 @@ stack_facts gather_facts(medium_access& access, const input& in)
         access.disk_fd = open(facts.fuse_disk.c_str(), O_RDONLY | O_CLOEXEC);
         facts.fuse_disk_error = access.disk_fd < 0 ? errno : 0;
     }
-    if (described && S_ISBLK(st.st_mode)) {
-        const loop_backing loop = loop_backing_of(st);
-        facts.loop_file = loop.file;
-        facts.loop_direct = loop.direct;
-        if (!loop.file.empty()) {
-            access.loop_file_fd = open(loop.file.c_str(), O_RDONLY | O_CLOEXEC);
-            struct stat file_st {};
-            if (access.loop_file_fd < 0)
-                facts.loop_file_error = errno;
-            else if (fstat(access.loop_file_fd, &file_st) == 0)
-                facts.loop_file_bypass = cache_bypass_of(access.loop_file_fd, file_st);
+    // Down the loop devices: each one's file may lie on another.
+    struct stat device {};
+    if (described && S_ISBLK(st.st_mode))
+        device = st;
+    for (int depth = 0; depth < most_loop_layers && S_ISBLK(device.st_mode); ++depth) {
+        const loop_backing loop = loop_backing_of(device);
+        if (loop.file.empty())
+            break;
+        loop_layer layer;
+        layer.file = loop.file;
+        layer.direct = loop.direct;
+        const int fd = open(loop.file.c_str(), O_RDONLY | O_CLOEXEC);
+        access.loop_file_fds.push_back(fd);
+        struct stat file_st {};
+        device = {};
+        if (fd < 0) {
+            layer.error = errno;
+        } else if (fstat(fd, &file_st) == 0) {
+            layer.file_bypass = cache_bypass_of(fd, file_st);
+            // The disk the file lies on, as a node of its own.
+            device.st_mode = S_IFBLK;
+            device.st_rdev = file_st.st_dev;
         }
+        facts.loops.push_back(layer);
     }
     return facts;
 }
@@ -89,14 +104,16 @@ access_plan plan_access(const stack_facts& facts)
         facts.bypass == cache_bypass::unsure || ((distrusted || !plan.direct) && !plan.drop_around);
     // A loop device reads its file as any program does: through that file's
     // page cache, unless it reads it with direct I/O where the file's own
-    // file system is trusted with that.
-    if (!facts.loop_file.empty()) {
-        if (facts.loop_file_error != 0) {
-            say(medium_caveat{caveat_kind::disk_closed, facts.loop_file, facts.loop_file_error});
-        } else if (!facts.loop_direct || facts.loop_file_bypass != cache_bypass::whole) {
-            plan.drop_loop_file = facts.can_drop;
+    // file system is trusted with that. So does each loop device below.
+    for (const loop_layer& loop : facts.loops) {
+        bool drop = false;
+        if (loop.error != 0) {
+            say(medium_caveat{caveat_kind::disk_closed, loop.file, loop.error});
+        } else if (!loop.direct || loop.file_bypass != cache_bypass::whole) {
+            drop = facts.can_drop;
             unreached = unreached || !facts.can_drop;
         }
+        plan.drop_loop_files.push_back(drop);
     }
     if (unreached)
         say(medium_caveat{caveat_kind::system, "", 0});
@@ -110,10 +127,12 @@ medium_access::~medium_access()
     // file, during the run leaves with it.
     if (disk_fd >= 0)
         drop_cached_pages(disk_fd, 0, 0);
-    if (loop_file_fd >= 0)
-        drop_cached_pages(loop_file_fd, 0, 0);
+    for (int& loop_file_fd : loop_file_fds) {
+        if (loop_file_fd >= 0)
+            drop_cached_pages(loop_file_fd, 0, 0);
+        close_fd(loop_file_fd);
+    }
     close_fd(disk_fd);
-    close_fd(loop_file_fd);
 }
 
 bool open_access(medium_access& access, const input& in, medium_caveat& caveat)
@@ -138,11 +157,15 @@ bool open_access(medium_access& access, const input& in, medium_caveat& caveat)
     } else {
         close_fd(access.disk_fd);
     }
-    if (plan.drop_loop_file) {
-        fsync(access.loop_file_fd);
-        drop_cached_pages(access.loop_file_fd, 0, 0);
-    } else
-        close_fd(access.loop_file_fd);
+    for (std::size_t k = 0; k < access.loop_file_fds.size(); ++k) {
+        int& fd = access.loop_file_fds[k];
+        if (k < plan.drop_loop_files.size() && plan.drop_loop_files[k]) {
+            fsync(fd);
+            drop_cached_pages(fd, 0, 0);
+        } else {
+            close_fd(fd);
+        }
+    }
     caveat = plan.caveat;
     return true;
 }
@@ -162,6 +185,8 @@ bool open_access(medium_access& access, const input& in, medium_caveat& caveat)
 // device and its readahead. What lies up to the end of each request is
 // dropped after it, and the pages read ahead are kept for the next one
 // (dropped around each request, they cost the loop device its readahead).
+// The files of loop devices further down hold the top one's bytes where
+// their file systems put them: they are dropped whole after each request.
 ssize_t read_at(medium_access& access, unsigned char* buffer, std::size_t length,
                 std::uint64_t position)
 {
@@ -175,8 +200,9 @@ ssize_t read_at(medium_access& access, unsigned char* buffer, std::size_t length
     const int error_number = errno;
     if (access.drop_around)
         drop_cached_pages(access.fd, 0, 0);
-    if (access.loop_file_fd >= 0)
-        drop_cached_pages(access.loop_file_fd, 0, position + length);
+    for (std::size_t k = 0; k < access.loop_file_fds.size(); ++k)
+        if (access.loop_file_fds[k] >= 0)
+            drop_cached_pages(access.loop_file_fds[k], 0, k == 0 ? position + length : 0);
     errno = error_number;
     return n;
 }

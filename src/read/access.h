@@ -19,10 +19,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "read/caveat.h"
 #include "read/inputs.h"
+
+// A loop device under an input, and the file it reads.
+struct loop_layer {
+    std::string file;                                  // the file the device reads
+    bool direct = false;                               // it reads the file with direct I/O
+    cache_bypass file_bypass = cache_bypass::partial;  // of the file's own file system
+    int error = 0;                                     // why the file could not be opened, or 0
+};
 
 // What the system reports about an input and the layers under it.
 struct stack_facts {
@@ -30,24 +39,23 @@ struct stack_facts {
     bool compressed = false;                      // most of its first extents are kept compressed
     bool direct_taken = false;                    // the system took the request for uncached reads
     bool can_drop = false;                        // the system can drop cached pages
-    std::string raw_disk;      // the raw node to name instead, where the system says so
-    std::string fuse_disk;     // through_disk: the disk the FUSE driver reads
-    int fuse_disk_error = 0;   // why that disk could not be opened, or 0
-    std::string loop_file;     // a loop device: the file it reads, else empty
-    bool loop_direct = false;  // the loop device reads that file with direct I/O
-    cache_bypass loop_file_bypass = cache_bypass::partial;  // of that file
-    int loop_file_error = 0;  // why that file could not be opened, or 0
+    std::string raw_disk;     // the raw node to name instead, where the system says so
+    std::string fuse_disk;    // through_disk: the disk the FUSE driver reads
+    int fuse_disk_error = 0;  // why that disk could not be opened, or 0
+    // A loop device: the file it reads, then, where that file lies on
+    // another loop device, that device's file, and so on down.
+    std::vector<loop_layer> loops;
 };
 
 // How to read an input, and what to say of it.
 struct access_plan {
-    bool direct = false;          // reads pass the page cache
-    bool write_out = false;       // what is only in memory is written out first
-    bool drop_around = false;     // the input's cached pages are dropped around each request
-    bool no_readahead = false;    // read through the cache: no pages beyond each request
-    bool drop_disk = false;       // the FUSE driver's disk: written out, dropped around the run
-    bool drop_loop_file = false;  // the loop's file: written out, dropped as it is read
-    medium_caveat caveat;         // what may keep the bytes from coming from the medium alone
+    bool direct = false;        // reads pass the page cache
+    bool write_out = false;     // what is only in memory is written out first
+    bool drop_around = false;   // the input's cached pages are dropped around each request
+    bool no_readahead = false;  // read through the cache: no pages beyond each request
+    bool drop_disk = false;     // the FUSE driver's disk: written out, dropped around the run
+    std::vector<bool> drop_loop_files;  // of each loop layer: written out, dropped as it is read
+    medium_caveat caveat;               // what may keep the bytes from coming from the medium alone
 };
 
 // The policy: how to read an input with these facts.
@@ -55,10 +63,12 @@ access_plan plan_access(const stack_facts& facts);
 
 // An input's medium, open for reading as its plan says.
 struct medium_access {
-    int fd = -1;               // a duplicate of the input's descriptor
-    medium_read medium;        // tests: a medium in memory, read in place of `fd`
-    int disk_fd = -1;          // the disk a FUSE file system reads, or -1
-    int loop_file_fd = -1;     // the file a loop device reads through its cache, or -1
+    int fd = -1;         // a duplicate of the input's descriptor
+    medium_read medium;  // tests: a medium in memory, read in place of `fd`
+    int disk_fd = -1;    // the disk a FUSE file system reads, or -1
+    // The files loop devices under the input read through their caches,
+    // from the top down; -1 for a layer that needs no dropping.
+    std::vector<int> loop_file_fds;
     bool direct = false;       // reads pass the page cache
     bool drop_around = false;  // cached pages of each request are dropped before and after it
 
