@@ -64,6 +64,9 @@ TEST(Access, EachStackIsReadAsFarFromMemoryAsItAllows)
                   f.direct_taken = false;
               }),
          "written-out dropped-around no-readahead"},
+        {"tmpfs before Linux 6.6, which refuses direct reads",
+         with(linux_file(b::whole), [](stack_facts& f) { f.direct_taken = false; }),
+         "written-out dropped-around no-readahead"},
         {"squashfs, which refuses direct reads",
          with(linux_file(b::partial), [](stack_facts& f) { f.direct_taken = false; }),
          "written-out dropped-around no-readahead"},
