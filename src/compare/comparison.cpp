@@ -179,7 +179,8 @@ bool compare_blocks(run_state& run, std::size_t length, console& con)
             take_holes(*blocks[k], k + 1, run.tally.count, length, run.unreadable[k], ended);
     std::stable_sort(ended.begin(), ended.end(),
                      [](const stretch_end& a, const stretch_end& b) { return a.at < b.at; });
-    if (unreadable == 0 && std::memcmp(b1.data, b2.data, length) == 0) {
+    // (A plain pair that got here differs: it is not compared again.)
+    if (!plain && unreadable == 0 && std::memcmp(b1.data, b2.data, length) == 0) {
         // Only stretches that ended at the block's start: no report of its own.
         for (const stretch_end& e : ended)
             console_unreadable(con, e.which, e.stretch, false);
