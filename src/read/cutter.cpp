@@ -9,6 +9,18 @@ namespace {
 // The bytes of a block that could not be read at all.
 const unsigned char unreadable_block[block_size] = {};
 
+// The pending block is the next one, empty.
+void start_block(block_cutter& cutter)
+{
+    input_block& b = cutter.pending;
+    b.data = nullptr;
+    b.length = 0;
+    b.index = block_index(cutter.origin, cutter.next);
+    b.holes.clear();  // its room is kept
+    b.retries = 0;
+    cutter.memory = nullptr;
+}
+
 // Where `length` more bytes of the pending block go, from `position`:
 // after those gathered, which lie in the window, or in the window, or
 // nowhere (null), the bytes being unreadable past it. `readable` bytes
@@ -31,11 +43,6 @@ bool add(block_cutter& cutter, std::size_t length, bool readable, int error_numb
          const block_sink& sink)
 {
     input_block& b = cutter.pending;
-    if (b.length == 0) {
-        b.index = block_index(cutter.origin, cutter.next);
-        b.holes.clear();
-        b.retries = 0;
-    }
     unsigned char* at = place_of(cutter, cutter.next, length, readable);
     if (!readable) {
         if (at)
@@ -51,8 +58,7 @@ bool add(block_cutter& cutter, std::size_t length, bool readable, int error_numb
         return true;
     b.data = cutter.memory ? cutter.memory : unreadable_block;
     const bool going = sink(b);
-    cutter.memory = nullptr;
-    b.length = 0;
+    start_block(cutter);
     return going;
 }
 
@@ -77,6 +83,7 @@ block_cutter make_cutter(std::uint64_t origin)
     block_cutter cutter;
     cutter.origin = origin;
     cutter.next = origin;
+    start_block(cutter);
     return cutter;
 }
 
@@ -111,11 +118,6 @@ bool cut_unreadable(block_cutter& cutter, std::uint64_t length, int error_number
 input_block cut_partial(const block_cutter& cutter)
 {
     input_block b = cutter.pending;
-    if (b.length == 0) {
-        b.index = block_index(cutter.origin, cutter.next);
-        b.holes.clear();
-        b.retries = 0;
-    }
     b.data = b.length > 0 && cutter.memory ? cutter.memory : unreadable_block;
     return b;
 }
