@@ -220,6 +220,16 @@ bool damage_behind_cache(const std::string& backing, std::uint64_t at, const std
     return false;
 }
 
+// `size` bytes of words, which a file system that compresses shrinks.
+std::string compressible_words(std::size_t size)
+{
+    std::string words;
+    for (std::uint64_t n = 0; words.size() < size; n = n * 6364136223846793005ull + 1)
+        words += "sector " + std::to_string(n >> 54) + (n >> 63 ? " image\n" : " copy ");
+    words.resize(size);
+    return words;
+}
+
 // The differing bytes of `data` against zeros in [from, from + length).
 std::uint64_t nonzero(const std::string& data, std::size_t from, std::size_t length)
 {
@@ -343,10 +353,7 @@ TEST_F(Media, ALoopDeviceOverAFileIsReadFromThatFilesMedium)
     };
     if (!root())
         GTEST_SKIP() << skip_reason;
-    std::string words;
-    for (std::uint64_t n = 0; words.size() < 8 * MiB; n = n * 6364136223846793005ull + 1)
-        words += "sector " + std::to_string(n >> 54) + (n >> 63 ? " image\n" : " copy ");
-    words.resize(8 * MiB);
+    const std::string words = compressible_words(8 * MiB);
     const std::string random = random_bytes(8 * MiB, 23);
     std::vector<std::string> skipped;
     for (const row& r : rows) {
@@ -502,10 +509,7 @@ TEST_F(Media, OnEveryFileSystemACopyWhoseMediumLostDataFailsOneOnlyInMemoryVerif
     if (!root())
         GTEST_SKIP() << skip_reason;
     const std::string random = random_bytes(64 * MiB, 30);
-    std::string words;
-    for (std::uint64_t n = 0; words.size() < 64 * MiB; n = n * 6364136223846793005ull + 1)
-        words += "sector " + std::to_string(n >> 54) + (n >> 63 ? " image\n" : " copy ");
-    words.resize(64 * MiB);
+    const std::string words = compressible_words(64 * MiB);
     std::vector<std::string> skipped;
     for (const row& r : rows) {
         const std::string tool = r.make.empty() ? "mksquashfs" : r.make[0];
